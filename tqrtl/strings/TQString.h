@@ -1,0 +1,173 @@
+// TQString.h: the library's string type.
+//
+// TQString is narrow text in the process code page (UTF-8 on Linux) with
+// value semantics. Copies share one buffer through an atomic reference count
+// and a sharer copies it only before changing it (copy on write), so passing
+// and returning strings by value costs one atomic increment. The object
+// holds exactly one pointer, to the characters; the header (TQStringData)
+// sits just before them, and operator const char* is a plain read.
+//
+// Buffers are sized exactly: no member keeps slack of its own; spare room
+// exists only where a caller asked for it (GetBuffer) or a string was
+// shortened in place. The empty string is one static buffer (refs -1) that
+// costs no allocation and never changes.
+//
+// Failure: every allocation failure throws TQMemoryException, and the string
+// being changed still points at a valid buffer. Indexes and counts are not
+// checked beyond what each member states.
+//
+// Thread-safety: strings that share a buffer may be copied and destroyed on
+// different threads at once. One TQString object must not be used from two
+// threads when one of them changes it.
+#ifndef TQRTL_STRINGS_TQSTRING_H_
+#define TQRTL_STRINGS_TQSTRING_H_
+
+#include "tqrtl/platform/win32.h"
+#include "tqrtl/strings/TQArray.h"
+
+// TQStringData: the header of a string buffer; the characters follow it.
+struct TQRTL_API TQStringData {
+  LONG refs;         // sharers (>= 1), or -1: never shared (empty or locked)
+  int length;        // characters in use, without the NUL
+  int allocLength;   // characters the buffer holds, without the NUL
+
+  // data: the first character, right after the header.
+  char* data() { return reinterpret_cast<char*>(this + 1); }
+  // operator=: copies the three header fields, not the characters.
+  TQStringData& operator=(const TQStringData& other) {
+    refs = other.refs;
+    length = other.length;
+    allocLength = other.allocLength;
+    return *this;
+  }
+};
+
+class TQRTL_API TQString {
+ public:
+  // Construction and destruction.
+  TQString();
+  TQString(const TQString& source);
+  // A null pointer, or a value below 0x10000 (a resource id, not text),
+  // gives the empty string and reads nothing.
+  TQString(const char* text);
+  TQString(const unsigned char* text);
+  // Wide (UTF-16) text, converted to the process code page.
+  TQString(const unsigned short* text);
+  // `count` copies of `ch`; empty when count < 1.
+  TQString(char ch, int count);
+  // Exactly `count` bytes of `text` (embedded NULs included).
+  TQString(const char* text, int count);
+  ~TQString();
+
+  // Assignment.
+  const TQString& operator=(const TQString& source);
+  const TQString& operator=(const char* text);
+  const TQString& operator=(const unsigned char* text);
+  const TQString& operator=(char ch);
+  const TQString& operator=(const unsigned short* text);
+
+  // Attributes and access.
+  int GetLength() const { return GetData()->length; }
+  int GetAllocLength() const { return GetData()->allocLength; }
+  int IsEmpty() const { return GetData()->length == 0 ? 1 : 0; }
+  operator const char*() const { return m_pchData; }
+  // GetAt / operator[]: the byte at `index`. REQUIRES: 0 <= index <= length.
+  char GetAt(int index) const { return m_pchData[index]; }
+  char operator[](int index) const { return m_pchData[index]; }
+  // SetAt: stores `ch` at `index` in a private copy. REQUIRES: 0 <= index < length.
+  void SetAt(int index, char ch);
+
+  // Comparison: -1, 0 or +1 by unsigned bytes; ignoring ASCII case (sign
+  // only); by the locale's collation (sign only).
+  int Compare(const char* text) const;
+  int CompareNoCase(const char* text) const;
+  int Collate(const char* text) const;
+
+  // Concatenation in place; a null pointer appends nothing.
+  const TQString& operator+=(const char* text);
+  const TQString& operator+=(char ch);
+  const TQString& operator+=(const TQString& text);
+
+  friend TQRTL_API TQString operator+(const TQString& a, const TQString& b);
+  friend TQRTL_API TQString operator+(const TQString& a, const char* b);
+  friend TQRTL_API TQString operator+(const char* a, const TQString& b);
+  friend TQRTL_API TQString operator+(const TQString& a, char b);
+  friend TQRTL_API TQString operator+(char a, const TQString& b);
+
+  // Extraction. Negative `first` or `count` count as 0 and are clamped to
+  // the text; an empty result is the shared empty string.
+  TQString Mid(int first, int count) const;
+  TQString Mid(int first) const;
+  TQString Left(int count) const;
+  TQString Right(int count) const;
+  TQString SpanIncluding(const char* set) const;
+  TQString SpanExcluding(const char* set) const;
+
+  // Searching: a zero-based index, or -1.
+  int Find(char ch) const;
+  int ReverseFind(char ch) const;
+  int Find(const char* sub) const;
+  int FindOneOf(const char* set) const;
+
+  // In-place changes (each on a private copy).
+  void MakeUpper();
+  void MakeLower();
+  void MakeReverse();
+  // CharToOemA / OemToCharA: converts between the process code page and the
+  // OEM code page. Where the converted text is longer than the original (OEM
+  // to UTF-8 on Linux), the string gets a buffer of the right size.
+  void CharToOemA();
+  void OemToCharA();
+  void TrimRight();
+  void TrimLeft();
+  void Empty();
+
+  // Buffer access for callers that fill the characters themselves.
+  char* GetBuffer(int minLength);
+  void ReleaseBuffer(int newLength = -1);
+  char* GetBufferSetLength(int newLength);
+  void FreeExtra();
+  char* LockBuffer();
+  void UnlockBuffer();
+
+  // LoadStringA: loads string resource `id` of `module` (any length).
+  // Returns 1 when a non-empty string was loaded, else 0 (the string is
+  // then empty).
+  int LoadStringA(unsigned int id, HINSTANCE module);
+
+ protected:
+  char* m_pchData;
+
+  static int SafeStrlen(const char* text);
+  TQStringData* GetData() const { return reinterpret_cast<TQStringData*>(m_pchData) - 1; }
+  void Init();
+  void AllocBuffer(int length);
+  void Release();
+  static void Release(TQStringData* data);
+  void CopyBeforeWrite();
+  void AllocBeforeWrite(int length);
+  void AllocCopy(TQString& dest, int copyLength, int copyIndex, int extraLength) const;
+  void AssignCopy(int length, const char* text);
+  void ConcatCopy(int lengthA, const char* textA, int lengthB, const char* textB);
+  void ConcatInPlace(int length, const char* text);
+};
+
+// TQGetEmptyString: the static empty string.
+TQRTL_API const TQString& TQGetEmptyString();
+
+// Element helpers for containers of strings.
+// TQConstructElements: makes `count` raw slots empty strings (no count changes).
+TQRTL_API void TQConstructElements(TQString* elements, int count);
+TQRTL_API void TQDestructElements(TQString* elements, int count);
+TQRTL_API void TQCopyElements(TQString* destination, const TQString* source, int count);
+
+// TQHashKey: h = h * 33 + c over the characters, in wrapping 32-bit
+// arithmetic; narrow bytes count as signed chars, wide units as unsigned.
+TQRTL_API unsigned int TQHashKey(const char* key);
+TQRTL_API unsigned int TQHashKey(const unsigned short* key);
+TQRTL_API unsigned int TQHashKey(TQString key);
+
+// The growable array of strings.
+typedef TQArray<TQString, const TQString&> TQStringArray;
+
+#endif  // TQRTL_STRINGS_TQSTRING_H_
