@@ -7,9 +7,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest "${PROJECT_BINARY_DIR}/googletest"
                    EXCLUDE_FROM_ALL SYSTEM)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
+  # googletest's own CMake defines the GTest:: aliases.
 else()
   find_package(GTest REQUIRED)
 endif()

@@ -1,0 +1,21 @@
+// tqrtl.h: the whole public API of the library in one include.
+//
+// Tools include <tqrtl/tqrtl.h> and link TQRTL::tqrtl. Every name it brings
+// in is documented in the header that declares it.
+#ifndef TQRTL_TQRTL_H_
+#define TQRTL_TQRTL_H_
+
+#include "tqrtl/platform/win32.h"
+
+#include "tqrtl/core/RefCntObject.h"
+#include "tqrtl/core/StringHandle.h"
+#include "tqrtl/core/TQInterlocked.h"
+#include "tqrtl/core/TQPlex.h"
+#include "tqrtl/errors/TQException.h"
+#include "tqrtl/errors/TQTrace.h"
+#include "tqrtl/res/LibraryStrings.h"
+#include "tqrtl/shell/TQUtil.h"
+#include "tqrtl/strings/TQArray.h"
+#include "tqrtl/strings/TQString.h"
+
+#endif  // TQRTL_TQRTL_H_
