@@ -53,7 +53,7 @@ TEST(ModulesTest, LoadStringCopiesCutsAndReportsMissingIds) {
   EXPECT_EQ(LoadStringA(self, 1, buffer, sizeof(buffer)), 5);
   EXPECT_STREQ(buffer, "Short");
   EXPECT_EQ(LoadStringA(nullptr, 1, buffer, sizeof(buffer)), 5);  // null: the program
-  EXPECT_EQ(LoadStringA(self, 3, buffer, sizeof(buffer)), 16);
+  EXPECT_EQ(LoadStringA(self, 3, buffer, sizeof(buffer)), 15);
   EXPECT_STREQ(buffer, "line1\nline2\ttab");
   EXPECT_STREQ((LoadStringA(self, 5, buffer, sizeof(buffer)), buffer),
                "Unable to read \"%1\": %2!d! bytes");
