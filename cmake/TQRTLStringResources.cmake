@@ -16,5 +16,8 @@ function(tqrtl_string_resources target header list)
     "#define TQRTL_RC_STRING(id, text) id, text\n"
     "STRINGTABLE\nBEGIN\n${list}(TQRTL_RC_STRING)\nEND\n")
   configure_file("${rc}.in" "${rc}" COPYONLY)
+  # The resource compiler does not report the header it reads; name it, so
+  # that editing the texts rebuilds the table.
+  set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${header}")
   target_sources(${target} PRIVATE "${rc}")
 endfunction()

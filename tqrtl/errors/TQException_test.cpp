@@ -82,9 +82,11 @@ TEST_F(TQExceptionTest, GeneralMessagesInsertTheirArguments) {
 TEST_F(TQExceptionTest, MessagesAreCutAt1024Characters) {
   EXPECT_EQ(MessageOf(TQException(self_, 1200)), TestAlphabet(1024));
   EXPECT_EQ(MessageOf(TQGeneralException(self_, 1200)), TestAlphabet(1024));
-  // A system message keeps within 1023 characters, the system text cut.
-  const std::string message = MessageOf(TQSystemException(ERROR_ACCESS_DENIED, self_, 1200));
-  EXPECT_EQ(message.size(), 1023u);
+  // The system part is cut so that the whole stays within 1023 characters...
+  const std::string system = MessageOf(TQSystemException(ERROR_ACCESS_DENIED, self_, 1010));
+  EXPECT_EQ(system, TestAlphabet(1010) + "\r\n\r\n" + SystemText(ERROR_ACCESS_DENIED).substr(0, 9));
+  // ...and is left out when the general part already fills the buffer.
+  EXPECT_EQ(MessageOf(TQSystemException(ERROR_ACCESS_DENIED, self_, 1200)), TestAlphabet(1024));
 }
 
 TEST_F(TQExceptionTest, SystemMessagesAppendTheSystemText) {
