@@ -13,6 +13,17 @@ namespace {
 
 int LocalFunction() { return 1; }
 
+// Where Wine is known to differ from Windows, the assertion about Windows'
+// behaviour is skipped under Wine.
+bool RunningUnderWine() {
+#if defined(_WIN32)
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
 TEST(ModulesTest, HandlesNameTheProgramAndTheLibrary) {
   const HMODULE program = GetModuleHandleA(nullptr);
   ASSERT_NE(program, nullptr);
@@ -37,13 +48,17 @@ TEST(ModulesTest, FileNamesAreFullPaths) {
   EXPECT_EQ(std::strlen(name), n);
   EXPECT_NE(std::string(name).find("tqrtl_platform_test"), std::string::npos) << name;
 
-  // Too small: cut, terminated, the size returned with the buffer error.
-  char small[8];
+  // Too small: the size comes back with the buffer error, and (as Windows
+  // does since Vista; Wine leaves the NUL out) the name is cut to fit.
+  char small[9];
+  small[8] = 'x';
   SetLastError(0);
-  EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof(small)), sizeof(small));
+  EXPECT_EQ(GetModuleFileNameA(nullptr, small, 8), 8u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(std::strlen(small), sizeof(small) - 1);
-  EXPECT_EQ(std::string(small), std::string(name, sizeof(small) - 1));
+  EXPECT_EQ(small[8], 'x');
+  if (!RunningUnderWine()) {
+    EXPECT_EQ(std::string(small), std::string(name, 7));
+  }
 }
 
 TEST(ModulesTest, LoadStringCopiesCutsAndReportsMissingIds) {

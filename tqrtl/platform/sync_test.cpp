@@ -11,15 +11,29 @@
 namespace {
 
 TEST(LastErrorTest, EachThreadHasItsOwn) {
-  SetLastError(ERROR_ACCESS_DENIED);
+  // Joining a thread is itself a system call that may reset the caller's
+  // last error, so the main thread reads its value while the other thread
+  // is still alive, waiting on an atomic flag rather than on the system.
+  std::atomic<int> stage{0};
   DWORD seen_in_thread = 0xDEAD;
   std::thread other([&] {
+    while (stage.load() != 1) {
+    }
     seen_in_thread = GetLastError();
     SetLastError(ERROR_INVALID_HANDLE);
+    stage.store(2);
+    while (stage.load() != 3) {
+    }
   });
+  SetLastError(ERROR_ACCESS_DENIED);
+  stage.store(1);
+  while (stage.load() != 2) {
+  }
+  const DWORD mine = GetLastError();
+  stage.store(3);
   other.join();
   EXPECT_EQ(seen_in_thread, 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(mine, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 TEST(InterlockedTest, OperationsReturnWin32Values) {
