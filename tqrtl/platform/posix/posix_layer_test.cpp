@@ -110,3 +110,28 @@ TEST(SystemCallSeamTest, ReplacedCallsAreUsedAndRestored) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs the dlclose helper and returns what it printed.
+std::string RunDlcloseHelper(const char* mode) {
+  const std::string command =
+      std::string(TQRTL_DLCLOSE_HELPER) + " " + TQRTL_LIBRARY_FILE + " " + mode;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return "popen failed";
+  std::string output;
+  char line[256];
+  while (std::fgets(line, sizeof(line), pipe) != nullptr) output += line;
+  EXPECT_EQ(pclose(pipe), 0) << output;
+  return output;
+}
+
+TEST(ModuleEntryTest, AttachOnLoadDetachOnDlclose) {
+  EXPECT_EQ(RunDlcloseHelper("unload"), "loaded attached\ncallback detached\nclosed\n");
+}
+
+TEST(ModuleEntryTest, DlcloseAfterKickShutDownRunsNothingMore) {
+  EXPECT_EQ(RunDlcloseHelper("kick"), "loaded attached\ncallback attached\nkicked\nclosed\n");
+}
+
+}  // namespace
