@@ -40,9 +40,7 @@ template <class TYPE, class ARG_TYPE>
 class TQArray {
  public:
   TQArray() : data(nullptr), size(0), capacity(0), growStep(0) {}
-  TQArray(const TQArray& other) : data(nullptr), size(0), capacity(0), growStep(0) {
-    Copy(other);
-  }
+  TQArray(const TQArray& other) : data(nullptr), size(0), capacity(0), growStep(0) { Copy(other); }
   TQArray& operator=(const TQArray& other) {
     if (this != &other) Copy(other);
     return *this;
@@ -62,11 +60,13 @@ class TQArray {
   const TYPE* GetData() const { return data; }
   TYPE* GetData() { return data; }
 
-  // Add: appends `element`; returns its index.
+  // Add: appends `element`; returns its index. `element` may be an element
+  // of this array: it is copied before the block can move.
   int Add(ARG_TYPE element) {
+    const TYPE value(element);
     const int index = size;
     Resize(size + 1, -1);
-    data[index] = element;
+    data[index] = value;
     return index;
   }
 

@@ -27,9 +27,9 @@
 
 // TQStringData: the header of a string buffer; the characters follow it.
 struct TQRTL_API TQStringData {
-  LONG refs;         // sharers (>= 1), or -1: never shared (empty or locked)
-  int length;        // characters in use, without the NUL
-  int allocLength;   // characters the buffer holds, without the NUL
+  LONG refs;        // sharers (>= 1), or -1: never shared (empty or locked)
+  int length;       // characters in use, without the NUL
+  int allocLength;  // characters the buffer holds, without the NUL
 
   // data: the first character, right after the header.
   char* data() { return reinterpret_cast<char*>(this + 1); }
@@ -78,7 +78,7 @@ class TQRTL_API TQString {
   void SetAt(int index, char ch);
 
   // Comparison: -1, 0 or +1 by unsigned bytes; ignoring ASCII case (sign
-  // only); by the locale's collation (sign only).
+  // only); by the locale's collation (sign only). Null compares as "".
   int Compare(const char* text) const;
   int CompareNoCase(const char* text) const;
   int Collate(const char* text) const;
@@ -103,7 +103,7 @@ class TQRTL_API TQString {
   TQString SpanIncluding(const char* set) const;
   TQString SpanExcluding(const char* set) const;
 
-  // Searching: a zero-based index, or -1.
+  // Searching: a zero-based index, or -1. A null `sub` or `set` counts as "".
   int Find(char ch) const;
   int ReverseFind(char ch) const;
   int Find(const char* sub) const;
@@ -123,10 +123,27 @@ class TQRTL_API TQString {
   void Empty();
 
   // Buffer access for callers that fill the characters themselves.
+  //
+  // GetBuffer: a private buffer with room for at least `minLength`
+  // characters (and a NUL), the text and length kept; the pointer stays
+  // valid until the string next changes. A buffer that is already private
+  // and large enough is returned as it is; otherwise the new one holds
+  // exactly max(minLength, length) characters.
   char* GetBuffer(int minLength);
+  // ReleaseBuffer: ends a GetBuffer: the length becomes `newLength`, or the
+  // length of the text up to its first NUL when it is -1.
+  // REQUIRES: -1 <= newLength <= GetAllocLength().
   void ReleaseBuffer(int newLength = -1);
+  // GetBufferSetLength: GetBuffer(newLength), then the length is newLength.
+  // REQUIRES: newLength >= 0.
   char* GetBufferSetLength(int newLength);
+  // FreeExtra: moves the text into a buffer of exactly its length.
   void FreeExtra();
+  // LockBuffer: gives the string a private buffer and marks it never to be
+  // shared: copies of a locked string copy its characters, and assignments
+  // into it copy into the locked buffer, so the returned pointer stays
+  // valid. The empty string cannot be locked. UnlockBuffer makes the buffer
+  // shareable again. A string destroyed while locked frees its buffer.
   char* LockBuffer();
   void UnlockBuffer();
 
