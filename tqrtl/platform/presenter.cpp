@@ -80,6 +80,8 @@ int TQTerminalPresenter::Show(HWND, const char* text, const char* caption, UINT 
   const int fallback = TQDefaultMessageBoxButton(type);
   if (out_ == nullptr) return fallback;
 
+  // What the program printed before the box belongs before it.
+  if (out_ != stdout) std::fflush(stdout);
   const char* icon = IconWord(type);
   std::fprintf(out_, "\n[%s]%s%s\n%s\n", caption != nullptr ? caption : "Error",
                icon != nullptr ? " " : "", icon != nullptr ? icon : "",
