@@ -550,6 +550,7 @@ typedef IStream* LPSTREAM;
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NOACCESS 998L
+#define ERROR_INVALID_FLAGS 1004L
 #define ERROR_FILE_INVALID 1006L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
@@ -600,9 +601,15 @@ typedef IStream* LPSTREAM;
 #define CP_OEMCP 1
 #define CP_UTF8 65001
 #define MB_PRECOMPOSED 0x00000001
+#define MB_COMPOSITE 0x00000002
+#define MB_USEGLYPHCHARS 0x00000004
 #define MB_ERR_INVALID_CHARS 0x00000008
-#define WC_NO_BEST_FIT_CHARS 0x00000400
+#define WC_DISCARDNS 0x00000010
+#define WC_SEPCHARS 0x00000020
+#define WC_DEFAULTCHAR 0x00000040
 #define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_COMPOSITECHECK 0x00000200
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 
 // Locale information.
 #define LOCALE_USER_DEFAULT 0x0400
@@ -838,7 +845,37 @@ TQRTL_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 TQRTL_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 TQRTL_API int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 
-// Code pages.
+// Code pages. The narrow (ANSI) code page is UTF-8: GetACP() is CP_UTF8 and
+// CP_ACP means UTF-8. The OEM code page is 437. MultiByteToWideChar and
+// WideCharToMultiByte know CP_ACP, CP_OEMCP, CP_UTF8, 437 and 1252; any other
+// code page fails with ERROR_INVALID_PARAMETER, a flag Win32 does not
+// define with ERROR_INVALID_FLAGS. Their differences from Windows:
+// - No best-fit mappings: a character that a single-byte code page lacks
+//   always becomes the default character, as if WC_NO_BEST_FIT_CHARS were
+//   given. MB_COMPOSITE and WC_COMPOSITECHECK are accepted but neither
+//   decompose nor compose.
+// - Flags that Windows refuses for CP_UTF8 (MB_PRECOMPOSED, the WC_ flags
+//   other than WC_ERR_INVALID_CHARS) are ignored, so code written for a
+//   single-byte ANSI code page keeps working. A default character or a
+//   used-default flag is still refused for an explicit CP_UTF8; with CP_ACP
+//   it is allowed, and *usedDefaultChar reports whether an unpaired
+//   surrogate had to be replaced.
+// - Invalid UTF-8 becomes one U+FFFD per maximal invalid subsequence (the
+//   Unicode recommendation), e.g. a truncated three-byte sequence gives one.
+//
+// CharToOemA / CharToOemBuffA convert UTF-8 to code page 437; the result is
+// never longer than the source, so the conversion may be in place. A
+// character 437 lacks, or an invalid byte, becomes '?'. The Buff form writes
+// exactly `length` bytes, padding with NULs after a shortened result.
+//
+// OemToCharA / OemToCharBuffA convert code page 437 to UTF-8, which can be
+// up to 3 bytes per source byte: a separate destination needs room for
+// 3 * length (+1 for the NUL of OemToCharA). In place (source ==
+// destination) the result is cut at a character boundary so that it fits
+// in the source's own bytes: OemToCharA writes nothing past the source's
+// NUL, and OemToCharBuffA writes exactly `length` bytes, padding with NULs.
+// All four return FALSE with ERROR_INVALID_PARAMETER for a null pointer.
+// REQUIRES: source and destination are the same buffer or do not overlap.
 TQRTL_API UINT WINAPI GetACP(void);
 TQRTL_API UINT WINAPI GetOEMCP(void);
 TQRTL_API int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte,
@@ -853,7 +890,15 @@ TQRTL_API BOOL WINAPI OemToCharA(LPCSTR source, LPSTR destination);
 TQRTL_API BOOL WINAPI CharToOemBuffA(LPCSTR source, LPSTR destination, DWORD length);
 TQRTL_API BOOL WINAPI OemToCharBuffA(LPCSTR source, LPSTR destination, DWORD length);
 
-// Strings.
+// Strings. lstrlenA/W of a null pointer is 0; lstrcpyA, lstrcpynA and
+// lstrcatA return null, copying nothing, when either pointer is null.
+// lstrcpynA copies at most maxLength - 1 characters and always adds the NUL;
+// a maxLength of 0 or less writes nothing. lstrcmpA and lstrcmpiA return
+// -1, 0 or 1 in a fixed word-sort order that imitates the Windows user
+// locale for ASCII: symbols, then digits, then letters (a A b B ...);
+// hyphens, apostrophes and most control characters count only when all else
+// is equal; lstrcmpA puts lower case first when the letters match. Other
+// characters sort after the ASCII letters by code point.
 TQRTL_API int WINAPI lstrlenA(LPCSTR text);
 TQRTL_API int WINAPI lstrlenW(LPCWSTR text);
 TQRTL_API LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source);
@@ -881,7 +926,13 @@ TQRTL_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
 TQRTL_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
 TQRTL_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 
-// C run-time names with the Microsoft run-time's results.
+// C run-time names with the Microsoft run-time's results. Only ASCII
+// letters change case. _stricmp and _strnicmp compare as lower case and
+// return the difference of the first differing lowered bytes (unsigned);
+// with a null pointer they return INT_MAX (_NLSCMPERROR) and set errno to
+// EINVAL. _strupr, _strlwr and _strrev work in place and return their
+// argument (null for null). _strdup returns a copy to be released with
+// free(), or null for a null argument or when memory runs out.
 TQRTL_API int _stricmp(const char* a, const char* b);
 TQRTL_API int _strnicmp(const char* a, const char* b, size_t count);
 TQRTL_API char* _strupr(char* text);
