@@ -231,14 +231,4 @@ TEST(CodePagePosixTest, CrtNamesHandleNullAndFailedAllocation) {
   EXPECT_EQ(error, ENOMEM);
 }
 
-TEST(CodePagePosixTest, LstrcmpSortsOtherCharactersAfterAsciiLetters) {
-  // U+00E9 and bytes that are not UTF-8 sort after "z"; equal texts are
-  // equal however they are spelled.
-  EXPECT_EQ(lstrcmpA("\xC3\xA9", "z"), 1);
-  EXPECT_EQ(lstrcmpA("\xC3\xA9", "\xC3\xA9"), 0);
-  EXPECT_EQ(lstrcmpA("\xFF", "\xC3\xA9"), 1);
-  EXPECT_EQ(lstrcmpA("\xFE", "\xFF"), -1);
-  EXPECT_EQ(lstrcmpiA("A\xC3\xA9", "a\xC3\xA9"), 0);
-}
-
 }  // namespace
