@@ -12,10 +12,14 @@
 #include <cstdio>
 #include <cstring>
 
+// The library's handle type, declared as the library declares it, so that
+// calls through these pointers have exactly the functions' types.
+struct HINSTANCE__;
+
 namespace {
 
-using ModuleHandleFn = void* (*)();
-using RegisterFn = bool (*)(void*, void (*)());
+using ModuleHandleFn = HINSTANCE__* (*)();
+using RegisterFn = bool (*)(HINSTANCE__*, void (*)());
 using KickFn = void (*)();
 
 ModuleHandleFn g_module_handle = nullptr;
@@ -44,7 +48,7 @@ int main(int argc, char** argv) {
   if (g_module_handle == nullptr || register_callback == nullptr || kick == nullptr) return 4;
 
   std::printf("loaded %s\n", g_module_handle() != nullptr ? "attached" : "detached");
-  register_callback(reinterpret_cast<void*>(0x7000), Callback);
+  register_callback(reinterpret_cast<HINSTANCE__*>(0x7000), Callback);
   if (std::strcmp(argv[2], "kick") == 0) {
     kick();
     std::printf("kicked\n");
