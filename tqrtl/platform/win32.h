@@ -913,6 +913,23 @@ TQRTL_API int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 TQRTL_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 TQRTL_API BOOL WINAPI MessageBeep(UINT type);
 
+// Locale information and number formatting, from the process's numeric
+// locale (LC_ALL, LC_NUMERIC, LANG) without changing the process locale.
+TQRTL_API LCID WINAPI GetUserDefaultLCID(void);
+TQRTL_API int WINAPI GetLocaleInfoA(LCID locale, LCTYPE type, LPSTR data, int size);
+TQRTL_API int WINAPI GetNumberFormatA(LCID locale, DWORD flags, LPCSTR value,
+                                      const NUMBERFMTA* format, LPSTR number, int size);
+
+// File times (100-nanosecond intervals since 1601-01-01 UTC) and system
+// times.
+TQRTL_API BOOL WINAPI FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localFileTime);
+TQRTL_API BOOL WINAPI LocalFileTimeToFileTime(const FILETIME* localFileTime, LPFILETIME fileTime);
+TQRTL_API BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+TQRTL_API BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+TQRTL_API void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
+TQRTL_API void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+TQRTL_API void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime);
+
 // Threads, atomic counters and critical sections.
 TQRTL_API DWORD WINAPI GetCurrentThreadId(void);
 TQRTL_API DWORD WINAPI GetCurrentProcessId(void);
