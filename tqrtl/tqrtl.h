@@ -16,6 +16,7 @@
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
+#include "tqrtl/strings/SearchString.h"
 #include "tqrtl/strings/TQString.h"
 
 #endif  // TQRTL_TQRTL_H_
