@@ -12,9 +12,11 @@ else()
   find_package(GTest REQUIRED)
 endif()
 
-# The environment every test runs in. Under Wine: quiet, with the MinGW
-# run-time DLLs on the path and the prefix the test script prepared.
-set(TQRTL_TEST_ENVIRONMENT "")
+# The environment every test runs in: local time is UTC, whatever the
+# machine's zone (Wine hands TZ on to the Windows process too). Under Wine:
+# quiet, with the MinGW run-time DLLs on the path and the prefix the test
+# script prepared.
+set(TQRTL_TEST_ENVIRONMENT "TZ=UTC")
 if(WIN32)
   string(REPLACE ";" "\\;" _winepath "${TQRTL_WINEPATH}")
   list(APPEND TQRTL_TEST_ENVIRONMENT "WINEDEBUG=-all" "WINEPATH=${_winepath}")

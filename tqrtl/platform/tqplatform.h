@@ -6,13 +6,17 @@
 //   presenter, which never blocks a process that has no terminal.
 // - Modules declare their string resources with TQRTL_STRING_TABLE.
 // - TQModuleOfAddress names the module that contains an address.
+// - TQMktime32, TQTime32 and TQStrftime: calendar time with the Microsoft C
+//   run-time's results on every system.
 //
 // Thread-safety: all functions may be called from any thread. The presenter
 // is process-wide; replace it while no message box is showing.
 #ifndef TQRTL_PLATFORM_TQPLATFORM_H_
 #define TQRTL_PLATFORM_TQPLATFORM_H_
 
+#include <stddef.h>
 #include <stdio.h>
+#include <time.h>
 
 #include "tqrtl/platform/export.h"
 
@@ -68,6 +72,41 @@ TQRTL_API int TQDefaultMessageBoxButton(UINT type);
 // TQModuleOfAddress: the handle of the loaded module (executable or shared
 // library) that contains `address`, or null with ERROR_MOD_NOT_FOUND.
 TQRTL_API HMODULE TQModuleOfAddress(const void* address);
+
+// Calendar time with the Microsoft C run-time's results. The library keeps
+// time as a signed 32-bit count of seconds since 1970-01-01 00:00:00 UTC
+// (__time32_t, declared by <time.h> on Windows and by win32.h elsewhere).
+// These have names of the library's own: the 64-bit Windows import library
+// has no _mktime32 or _time32, and other systems' strftime writes other
+// texts. Local time is that of the process's time zone (TZ).
+
+// TQMktime32: _mktime32. Reads the local calendar fields of `time`
+// (tm_wday and tm_yday are ignored; the other fields may be out of range
+// and are carried over, so January 32 is February 1). tm_isdst > 0 takes
+// the fields as daylight time, one hour ahead of standard time, even in a
+// zone without daylight time; 0 as standard time; < 0 lets the zone decide.
+// On success returns the time and rewrites all of `time`, tm_wday and
+// tm_yday included, as the local calendar fields of the result. Returns -1
+// when the time lies outside 1970-01-01 00:00:00 to 2038-01-19 03:14:07 UTC;
+// `time` is then unspecified.
+TQRTL_API __time32_t TQMktime32(struct tm* time);
+
+// TQTime32: _time32. The current time, also stored in `*time` unless
+// `time` is null; -1 once the current time no longer fits.
+TQRTL_API __time32_t TQTime32(__time32_t* time);
+
+// TQStrftime: strftime in the "C" locale as the Microsoft run-time writes
+// it: %c is "03/05/24 14:07:09", %x "03/05/24", %X "14:07:09", %p "AM" or
+// "PM"; with `#`, %#c and %#x take the long date ("Tuesday, March 05, 2024")
+// and the numeric codes drop leading zeros (%#d is "5"); %Z and %z are both
+// the time zone's name in full ("Eastern Standard Time"), for daylight time
+// when tm_isdst > 0. Codes: a A b B c d H I j m M p S U w W x X y Y z Z %.
+// Returns the length of the text written to `buffer`, NUL excluded; returns
+// 0, with an empty `buffer` when `size` allows, for an empty text, a text
+// that does not fit in `size` bytes with its NUL, an unknown code, a lone
+// trailing %, or a field out of its range where a code needs it.
+TQRTL_API size_t TQStrftime(char* buffer, size_t size, const char* format,
+                            const struct tm* time);
 
 // String resources. A module declares its texts once, as an X-macro list of
 // X(id, "text") lines in a header that holds nothing else:

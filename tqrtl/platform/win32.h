@@ -930,6 +930,17 @@ TQRTL_API void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
 TQRTL_API void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
 TQRTL_API void WINAPI GetSystemTimeAsFileTime(LPFILETIME fileTime);
 
+// The C run-time's 32-bit calendar time: seconds since 1970-01-01 00:00:00
+// UTC. _gmtime32 and _localtime32 convert it to calendar fields in UTC or in
+// the process's time zone (TZ) and return a buffer of the calling thread,
+// shared by both and overwritten by the next call; they return null for a
+// null pointer or a negative time. The library's own TQMktime32, TQTime32
+// and TQStrftime (tqplatform.h) complete the set.
+typedef std::int32_t __time32_t;
+struct tm;
+TQRTL_API struct tm* _gmtime32(const __time32_t* time);
+TQRTL_API struct tm* _localtime32(const __time32_t* time);
+
 // Threads, atomic counters and critical sections.
 TQRTL_API DWORD WINAPI GetCurrentThreadId(void);
 TQRTL_API DWORD WINAPI GetCurrentProcessId(void);
