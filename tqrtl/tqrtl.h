@@ -18,5 +18,7 @@
 #include "tqrtl/strings/TQArray.h"
 #include "tqrtl/strings/SearchString.h"
 #include "tqrtl/strings/TQString.h"
+#include "tqrtl/time/TQTime.h"
+#include "tqrtl/time/TQTimeSpan.h"
 
 #endif  // TQRTL_TQRTL_H_
