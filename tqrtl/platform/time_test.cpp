@@ -2,14 +2,13 @@
 // calendar time: run against the POSIX layer on Linux and against the
 // system under Wine, and must pass on both. The tests run with TZ=UTC, so
 // local time is UTC.
+#include <gtest/gtest.h>
 #include <string.h>
 #include <time.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tqrtl/platform/win32.h"
 
@@ -293,7 +292,7 @@ TEST(TimeTest, StrftimeHoursAroundNoonAndMidnight) {
     int hour;
     const char* expected;
   };
-  const Case cases[] = {{0, "12 AM 00"}, {1, "01 AM 01"}, {11, "11 AM 11"},
+  const Case cases[] = {{0, "12 AM 00"},  {1, "01 AM 01"},  {11, "11 AM 11"},
                         {12, "12 PM 12"}, {13, "01 PM 13"}, {23, "11 PM 23"}};
   for (const Case& c : cases) {
     const struct tm time = MakeTm(2024, 3, 5, c.hour, 0, 0, 0);

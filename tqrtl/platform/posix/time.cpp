@@ -67,7 +67,8 @@ CivilDate CivilFromDays(int64_t days) {
   const int64_t day_of_era = days - era * 146097;
   const int64_t year_of_era =
       (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const int64_t mp = (5 * day_of_year + 2) / 153;
   const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   return {year_of_era + era * 400 + (month <= 2), month,
@@ -148,9 +149,9 @@ std::string ZoneName(bool daylight) {
 
 constexpr const char* kDayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                      "Thursday", "Friday", "Saturday"};
-constexpr const char* kMonthNames[] = {"January", "February", "March",     "April",
-                                       "May",     "June",     "July",      "August",
-                                       "September", "October", "November", "December"};
+constexpr const char* kMonthNames[] = {"January",   "February", "March",    "April",
+                                       "May",       "June",     "July",     "August",
+                                       "September", "October",  "November", "December"};
 
 class TimeFormatter {
  public:
@@ -315,7 +316,8 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTi
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const int64_t days = DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kUnixEpochSeconds / kSecondsPerDay;
+  const int64_t days =
+      DaysFromCivil(st.wYear, st.wMonth, st.wDay) + kUnixEpochSeconds / kSecondsPerDay;
   const int64_t seconds = days * kSecondsPerDay + st.wHour * 3600 + st.wMinute * 60 + st.wSecond;
   // Past 30828-09-14 the count would need the high bit.
   const uint64_t ticks = static_cast<uint64_t>(seconds) * kTicksPerSecond +

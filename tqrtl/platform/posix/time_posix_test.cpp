@@ -1,13 +1,12 @@
 // Tests of the POSIX layer's time services that only Linux can run: other
 // time zones (set in this process), and the zone names Windows would give.
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
 #include <cstdint>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tqrtl/platform/win32.h"
 
@@ -128,7 +127,7 @@ TEST(TimePosixTest, SystemTimeToFileTimeRefusesDaysPastTheMonthsEnd) {
     WORD year, month, day;
     bool valid;
   };
-  const Case cases[] = {{2023, 2, 29, false}, {2024, 2, 29, true}, {1900, 2, 29, false},
+  const Case cases[] = {{2023, 2, 29, false}, {2024, 2, 29, true},  {1900, 2, 29, false},
                         {2000, 2, 29, true},  {2024, 4, 31, false}, {30827, 12, 31, true},
                         {30829, 1, 1, false}};
   for (const Case& c : cases) {
