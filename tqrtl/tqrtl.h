@@ -17,6 +17,7 @@
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
 #include "tqrtl/strings/SearchString.h"
+#include "tqrtl/strings/StrUtil.h"
 #include "tqrtl/strings/TQString.h"
 #include "tqrtl/time/TQTime.h"
 #include "tqrtl/time/TQTimeSpan.h"

@@ -28,6 +28,7 @@
 #endif
 #include <windows.h>
 #include <objidl.h>
+#include <richedit.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -814,6 +815,9 @@ typedef IStream* LPSTREAM;
 #define FIXED_PITCH 1
 #define FF_DONTCARE 0x00
 #define FF_MODERN 0x30
+// Rich-text character effects (CHARFORMAT dwEffects).
+#define CFE_BOLD 0x0001
+#define CFE_ITALIC 0x0002
 #define VK_BACK 0x08
 #define VK_TAB 0x09
 #define VK_RETURN 0x0D

@@ -152,6 +152,34 @@ class TQRTL_API TQString {
   // then empty).
   int LoadStringA(unsigned int id, HINSTANCE module);
 
+  // Formatting. Each member replaces the whole content of the string.
+  // REQUIRES: no argument points into this string (its buffer may be
+  // reused or replaced before the arguments are read).
+  //
+  // Format: printf-style formatting by the C run-time (the Microsoft
+  // run-time's results on every build: %p in upper-case hex without 0x,
+  // three-digit exponents, "(null)" for a null %s, 16-bit wide text for
+  // %S, %C, %ls and %lc). The buffer is sized once by an estimate made
+  // from the format before formatting (see FormatV), so after a Format the
+  // string's GetAllocLength() is that estimate whenever the buffer had to be
+  // replaced. The conversions the estimate knows are c C s S d i o u x X e
+  // f g G p n, with the flags # * - + 0 blank, a width, a precision (also
+  // .*) and one size modifier h l F L N; others (E, I64, ll) still print
+  // completely, at the cost of a second measuring pass.
+  // Throws TQMemoryException when the buffer cannot be had; the string is
+  // then unchanged, except when the estimate fell short and the larger
+  // buffer failed, which leaves it empty.
+  void Format(const char* format, ...);
+  // FormatX: Format with string resource `id` of `module` as the format. A
+  // missing resource is an empty format, so the string becomes empty.
+  void FormatX(unsigned int id, HINSTANCE module, ...);
+  // FormatMessageA: formats a Win32 message template ("%1", "%2!d!", ...)
+  // with the variadic arguments as its inserts, in order of their numbers.
+  // When the system formatter fails (an empty result counts as a failure)
+  // the string is unchanged and TQSystemException is thrown with the
+  // system's error code.
+  void FormatMessageA(const char* format, ...);
+
  protected:
   char* m_pchData;
 
@@ -167,6 +195,15 @@ class TQRTL_API TQString {
   void AssignCopy(int length, const char* text);
   void ConcatCopy(int lengthA, const char* textA, int lengthB, const char* textB);
   void ConcatInPlace(int length, const char* text);
+
+  // FormatV: the engine behind Format and FormatX. Walks the format once to
+  // estimate the output length (StrUtil::FormattedSize is the same estimate
+  // plus the NUL), takes a buffer of that many characters with
+  // GetBuffer, and formats into it with a size-limited call. When the
+  // estimate falls short, the text is measured and formatted again into a
+  // buffer of exactly the measured length, so nothing is ever written past
+  // the buffer. `arguments` is not consumed: the engine works on copies.
+  void FormatV(const char* format, va_list arguments);
 };
 
 // TQGetEmptyString: the static empty string.
