@@ -1,0 +1,180 @@
+// TQString against std::string, in one run: copying and passing a string by
+// value (8-character, 40-character and 1 KiB texts), appending, and
+// formatting a typical status line with Format against snprintf into a
+// buffer followed by a std::string made from it. Prints each pair's ratio
+// (TQString time / std::string time) beside its target, where there is one:
+// copies of shared buffers must beat copies of characters once the text is
+// no longer tiny, and Format must cost about what its plain equivalent does.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tqrtl/strings/TQString.h"
+
+namespace {
+
+constexpr std::int64_t kCopySizes[] = {8, 40, 1024};
+constexpr int kAppends = 64;  // pieces per appending run
+
+// The ratio each pair must stay within; 0 for no target.
+double CopyTarget(std::int64_t size) {
+  if (size == 40) return 1.25;
+  if (size == 1024) return 0.25;  // at least 4 times faster
+  return 0;
+}
+constexpr double kFormatTarget = 1.2;
+
+// Opaque to the optimiser, so every call really copies and destroys.
+[[gnu::noinline]] int PassTQString(TQString text) { return text.GetLength(); }
+[[gnu::noinline]] std::size_t PassStdString(std::string text) { return text.size(); }
+
+void CopyTQString(benchmark::State& state) {
+  const TQString source(std::string(static_cast<std::size_t>(state.range(0)), 'x').c_str());
+  for (auto _ : state) benchmark::DoNotOptimize(PassTQString(source));
+}
+
+void CopyStdString(benchmark::State& state) {
+  const std::string source(static_cast<std::size_t>(state.range(0)), 'x');
+  for (auto _ : state) benchmark::DoNotOptimize(PassStdString(source));
+}
+
+void AppendTQString(benchmark::State& state) {
+  for (auto _ : state) {
+    TQString text;
+    for (int i = 0; i < kAppends; ++i) text += "piece-8 ";
+    benchmark::DoNotOptimize(static_cast<const char*>(text));
+  }
+}
+
+void AppendStdString(benchmark::State& state) {
+  for (auto _ : state) {
+    std::string text;
+    for (int i = 0; i < kAppends; ++i) text += "piece-8 ";
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+
+constexpr const char* kStatusFormat = "%s: %d of %d (%5.1f%%)";
+
+void FormatTQString(benchmark::State& state) {
+  int done = 0;
+  for (auto _ : state) {
+    TQString text;
+    text.Format(kStatusFormat, "Indexing sources", done, 1200, done * 100.0 / 1200);
+    benchmark::DoNotOptimize(static_cast<const char*>(text));
+    done = (done + 1) % 1200;
+  }
+}
+
+void FormatStdString(benchmark::State& state) {
+  int done = 0;
+  for (auto _ : state) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof(buffer), kStatusFormat, "Indexing sources", done, 1200,
+                  done * 100.0 / 1200);
+    std::string text(buffer);
+    benchmark::DoNotOptimize(text.data());
+    done = (done + 1) % 1200;
+  }
+}
+
+// The same line without its floating-point part: what the engine itself
+// costs beside the run-time's conversions.
+constexpr const char* kCountFormat = "%s: %d of %d";
+
+void FormatIntsTQString(benchmark::State& state) {
+  int done = 0;
+  for (auto _ : state) {
+    TQString text;
+    text.Format(kCountFormat, "Indexing sources", done, 1200);
+    benchmark::DoNotOptimize(static_cast<const char*>(text));
+    done = (done + 1) % 1200;
+  }
+}
+
+void FormatIntsStdString(benchmark::State& state) {
+  int done = 0;
+  for (auto _ : state) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof(buffer), kCountFormat, "Indexing sources", done, 1200);
+    std::string text(buffer);
+    benchmark::DoNotOptimize(text.data());
+    done = (done + 1) % 1200;
+  }
+}
+
+// Shows the runs as usual and keeps each benchmark's best time per
+// iteration (the least disturbed one, on a shared machine).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) {
+        continue;
+      }
+      const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+      auto [place, added] = best_.emplace(run.benchmark_name(), seconds);
+      if (!added) place->second = std::min(place->second, seconds);
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+
+  void PrintRatios() const {
+    std::printf("\nTQString time / std::string time (same work, same run):\n");
+    bool missed = false;
+    auto line = [&](const std::string& kind, const std::string& suffix, const char* what,
+                    double target) {
+      const auto ours = best_.find(kind + "/TQString" + suffix);
+      const auto theirs = best_.find(kind + "/std::string" + suffix);
+      if (ours == best_.end() || theirs == best_.end()) return;  // filtered out
+      const double ratio = ours->second / theirs->second;
+      const bool miss = target > 0 && ratio > target;
+      missed = missed || miss;
+      if (target > 0) {
+        std::printf("  %-28s %5.2fx (target <= %.2fx)%s\n", what, ratio, target,
+                    miss ? "  MISSED" : "");
+      } else {
+        std::printf("  %-28s %5.2fx\n", what, ratio);
+      }
+    };
+    for (std::int64_t size : kCopySizes) {
+      const std::string what = "copy " + std::to_string(size) + " chars";
+      line("copy", "/" + std::to_string(size), what.c_str(), CopyTarget(size));
+    }
+    line("append", "", "append 64 x 8 chars", 0);
+    line("format", "", "Format vs snprintf+string", kFormatTarget);
+    line("format-ints", "", "  the same without %5.1f", 0);
+    if (missed) std::printf("Some targets were missed.\n");
+  }
+
+ private:
+  std::map<std::string, double> best_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  // Each pair runs back to back so that both see the same machine.
+  for (std::int64_t size : kCopySizes) {
+    benchmark::RegisterBenchmark("copy/std::string", CopyStdString)->Arg(size);
+    benchmark::RegisterBenchmark("copy/TQString", CopyTQString)->Arg(size);
+  }
+  benchmark::RegisterBenchmark("append/std::string", AppendStdString);
+  benchmark::RegisterBenchmark("append/TQString", AppendTQString);
+  benchmark::RegisterBenchmark("format/std::string", FormatStdString);
+  benchmark::RegisterBenchmark("format/TQString", FormatTQString);
+  benchmark::RegisterBenchmark("format-ints/std::string", FormatIntsStdString);
+  benchmark::RegisterBenchmark("format-ints/TQString", FormatIntsTQString);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
