@@ -28,6 +28,12 @@ function(tqrtl_target_options target)
       target_compile_options(${target} PRIVATE -Werror)
     endif()
   endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
+    # GCC marks some template statics "unique", which makes the dynamic
+    # loader keep a library in memory forever: dlclose would then never
+    # unload it, and its process detach would never run.
+    target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  endif()
   if(WIN32)
     # The library's printf family is the system C run-time's; MinGW's own
     # replacement prints differently and must stay out.

@@ -7,6 +7,8 @@
 #ifndef TQRTL_CORE_REFCNTOBJECT_H_
 #define TQRTL_CORE_REFCNTOBJECT_H_
 
+#include <atomic>
+
 #include "tqrtl/platform/win32.h"
 
 class TQRTL_API RefCntObject {
@@ -30,7 +32,12 @@ class TQRTL_API RefCntObject {
   // Destroy: deletes the object through its virtual destructor.
   virtual void Destroy();
 
-  long GetRefCount() const { return m_count; }
+  // GetRefCount: the count now. Other threads may change it at the same
+  // time, so it is read atomically (acquire: whatever the last releasing
+  // owner did with the object happened before).
+  long GetRefCount() const {
+    return std::atomic_ref<LONG>(const_cast<LONG&>(m_count)).load(std::memory_order_acquire);
+  }
   bool DeletesWhenUnreferenced() const { return m_delete_when_unreferenced; }
 
  protected:
