@@ -21,5 +21,10 @@
 #include "tqrtl/strings/TQString.h"
 #include "tqrtl/time/TQTime.h"
 #include "tqrtl/time/TQTimeSpan.h"
+#include "tqrtl/view/BulkArray.h"
+#include "tqrtl/view/BulkArrayIndex.h"
+#include "tqrtl/view/ProgressIndicator.h"
+#include "tqrtl/view/ScrollRangeMap.h"
+#include "tqrtl/view/ScrollingViewport.h"
 
 #endif  // TQRTL_TQRTL_H_
