@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <string>
 
 #include "tqrtl/platform/win32.h"
 
@@ -36,6 +37,33 @@ TQRTL_API DWORD Win32ErrorFromErrno(int error);
 
 // SetLastErrorFromErrno: SetLastError(Win32ErrorFromErrno(errno)).
 void SetLastErrorFromErrno();
+
+// The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
+// items in Windows' form, the number items as numbers.
+struct NumericLocale {
+  LCID lcid = 0x0409;
+  std::string decimal;     // LOCALE_SDECIMAL
+  std::string thousands;   // LOCALE_STHOUSAND
+  std::string grouping;    // LOCALE_SGROUPING, e.g. "3;0"
+  int digits = 2;          // LOCALE_IDIGITS
+  int leading_zero = 1;    // LOCALE_ILZERO
+  int negative_order = 1;  // LOCALE_INEGNUMBER
+};
+
+// NumericLocaleName: the name of the process's numeric locale from the
+// environment: LC_ALL, then LC_NUMERIC, then LANG (the first that is set and
+// not empty), else "C".
+TQRTL_API std::string NumericLocaleName();
+
+// ReadNumericLocale: the values of the locale called `name`, read without
+// changing the process locale. The C locale, its aliases and a locale that
+// is not installed give the English (United States) values, LCID 0x409.
+TQRTL_API NumericLocale ReadNumericLocale(const char* name);
+
+// WindowsGrouping: the C library's grouping bytes (nl_langinfo GROUPING) in
+// Windows' notation: {3} -> "3;0", {3,2} -> "3;2;0", {3,CHAR_MAX} -> "3",
+// "" -> "0".
+TQRTL_API std::string WindowsGrouping(const char* posix);
 
 }  // namespace tqrtl::posix
 

@@ -1,0 +1,289 @@
+// Conformance tests of GetNumberFormatA and GetLocaleInfoA: run against the
+// POSIX layer on Linux and against the system under Wine, and must pass on
+// both. Number formats are given explicitly so that the results do not
+// depend on the host's locale; the user's locale is checked only for the
+// shape of its answers.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "tqrtl/platform/win32.h"
+
+namespace {
+
+struct Format {
+  UINT digits = 0;
+  UINT leading_zero = 1;
+  UINT grouping = 3;
+  const char* decimal = ".";
+  const char* thousands = ",";
+  UINT negative_order = 1;
+};
+
+struct Formatted {
+  int result;
+  DWORD error;
+  std::string text;
+};
+
+// Formats `value` into a roomy buffer, as the library does. (A size query is
+// not made here: Wine's GetNumberFormatA answers it with 2 whatever the
+// number; the POSIX layer's own tests check it.)
+Formatted FormatNumber(const char* value, const Format& f) {
+  std::string decimal = f.decimal;
+  std::string thousands = f.thousands;
+  NUMBERFMTA format{f.digits,       f.leading_zero,   f.grouping,
+                    decimal.data(), thousands.data(), f.negative_order};
+  char buffer[260];
+  SetLastError(0);
+  const int result =
+      GetNumberFormatA(LOCALE_USER_DEFAULT, 0, value, &format, buffer, sizeof(buffer));
+  if (result <= 0) return {result, GetLastError(), ""};
+  return {result, GetLastError(), buffer};
+}
+
+Format Digits(UINT digits) {
+  Format f;
+  f.digits = digits;
+  return f;
+}
+
+Format Blank(UINT negative_order = 1) {
+  Format f;
+  f.thousands = " ";
+  f.negative_order = negative_order;
+  return f;
+}
+
+Format Grouping(UINT grouping) {
+  Format f = Blank();
+  f.grouping = grouping;
+  return f;
+}
+
+TEST(NumberFormatTest, FormatsDecimalText) {
+  struct Case {
+    const char* value;
+    Format format;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"1234567", Format{}, "1,234,567"},
+      {"-1234567", Format{}, "-1,234,567"},
+      {"0", Format{}, "0"},
+      {"-5", Format{}, "-5"},
+      {"12", Format{}, "12"},
+      {"1234", Format{}, "1,234"},
+      {"123", Format{}, "123"},
+      {"123456", Format{}, "123,456"},
+      {"0012", Format{}, "12"},
+      // Rounding to the digit count, half away from zero.
+      {"123.456", Format{}, "123"},
+      {"123.5", Format{}, "124"},
+      {"-123.5", Format{}, "-124"},
+      {"0.5", Format{}, "1"},
+      {"0.4", Format{}, "0"},
+      {"1.005", Digits(2), "1.01"},
+      {"1.004", Digits(2), "1.00"},
+      {"9.999", Digits(2), "10.00"},
+      {"1.5", Digits(3), "1.500"},
+      {"12", Digits(2), "12.00"},
+      {"1234567.891", Digits(9), "1,234,567.891000000"},
+      // The decimal point may stand at either end.
+      {"5.", Digits(1), "5.0"},
+      {".5", Digits(1), "0.5"},
+      {"-.25", Digits(2), "-0.25"},
+      // Empty digit runs read as zero, and a negative value keeps its sign
+      // when it rounds to zero.
+      {"", Format{}, "0"},
+      {".", Digits(1), "0.0"},
+      {"-", Format{}, "-0"},
+      {"-0.001", Format{}, "-0"},
+      {"-0.001", Blank(0), "(0)"},
+      // Negative orders.
+      {"-1234567", Blank(0), "(1 234 567)"},
+      {"-1234567", Blank(1), "-1 234 567"},
+      {"-1234567", Blank(2), "- 1 234 567"},
+      {"-1234567", Blank(3), "1 234 567-"},
+      {"-1234567", Blank(4), "1 234 567 -"},
+      {"1234567", Blank(0), "1 234 567"},
+      // Group sizes: the last repeats unless it is 0.
+      {"1234567", Grouping(32), "12 34 567"},
+      {"1234567890", Grouping(32), "1 23 45 67 890"},
+      {"1234567", Grouping(0), "1234567"},
+      {"1234567", Grouping(30), "1234 567"},
+      {"1234567", Grouping(320), "12 34 567"},
+      {"1234567", Grouping(10), "123456 7"},
+      {"1234567", Grouping(4), "123 4567"},
+      {"1234567", Grouping(1), "1 2 3 4 5 6 7"},
+      {"12", Grouping(32), "12"},
+  };
+  for (const Case& c : cases) {
+    const Formatted f = FormatNumber(c.value, c.format);
+    EXPECT_EQ(f.text, c.expected) << c.value;
+    EXPECT_EQ(f.result, static_cast<int>(strlen(c.expected)) + 1) << c.value;
+  }
+}
+
+TEST(NumberFormatTest, LeadingZeroAndSeparators) {
+  Format no_zero = Digits(2);
+  no_zero.leading_zero = 0;
+  Format words = Digits(1);
+  words.decimal = "::";
+  words.thousands = "''";
+  Format bare = Digits(1);
+  bare.decimal = "";
+  bare.thousands = "";
+  struct Case {
+    const char* value;
+    Format format;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"0.5", no_zero, ".50"},   {"-0.5", no_zero, "-.50"},      {"12.5", no_zero, "12.50"},
+      {"0.4", Format{0, 0}, ""}, {"1234.5", words, "1''234::5"}, {"1234.5", bare, "12345"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatNumber(c.value, c.format).text, c.expected) << c.value;
+  }
+}
+
+TEST(NumberFormatTest, RefusesTextThatIsNotADecimal) {
+  for (const char* value :
+       {"12ab", "+5", " 5", "5 ", "1e5", "1,234", "1.2.3", "--5", "0x10", "5-"}) {
+    const Formatted f = FormatNumber(value, Format{});
+    EXPECT_EQ(f.result, 0) << '"' << value << '"';
+    EXPECT_EQ(f.error, static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << '"' << value << '"';
+  }
+}
+
+TEST(NumberFormatTest, ReportsAShortBuffer) {
+  char decimal[] = ".";
+  char thousands[] = ",";
+  NUMBERFMTA format{0, 1, 3, decimal, thousands, 1};
+  char buffer[16];
+  memset(buffer, '#', sizeof(buffer));
+  SetLastError(0);
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 5), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(buffer[5], '#');
+  // Exactly the length without the NUL is still too short.
+  SetLastError(0);
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 9), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 10), 10);
+  EXPECT_STREQ(buffer, "1,234,567");
+}
+
+TEST(NumberFormatTest, RefusesBadFormatsAndFlags) {
+  char decimal[] = ".";
+  char thousands[] = ",";
+  char buffer[32];
+  struct Case {
+    const char* what;
+    NUMBERFMTA format;
+    DWORD flags;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"negative order 5", {0, 1, 3, decimal, thousands, 5}, 0, ERROR_INVALID_PARAMETER},
+      {"null decimal separator", {0, 1, 3, nullptr, thousands, 1}, 0, ERROR_INVALID_PARAMETER},
+      {"null thousands separator", {0, 1, 3, decimal, nullptr, 1}, 0, ERROR_INVALID_PARAMETER},
+      {"no-override flag with a format",
+       {0, 1, 3, decimal, thousands, 1},
+       LOCALE_NOUSEROVERRIDE,
+       ERROR_INVALID_FLAGS},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(
+        GetNumberFormatA(LOCALE_USER_DEFAULT, c.flags, "-1", &c.format, buffer, sizeof(buffer)), 0)
+        << c.what;
+    EXPECT_EQ(GetLastError(), c.error) << c.what;
+  }
+  NUMBERFMTA format{0, 1, 3, decimal, thousands, 1};
+  SetLastError(0);
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, nullptr, &format, buffer, 32), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  SetLastError(0);
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1", &format, buffer, -1), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(NumberFormatTest, UserLocaleFormatUsesItsSeparators) {
+  char decimal[8];
+  char thousands[8];
+  ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, sizeof(decimal)), 0);
+  ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, thousands, sizeof(thousands)), 0);
+  char buffer[64];
+  const int length =
+      GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "-1.5", nullptr, buffer, sizeof(buffer));
+  ASSERT_GT(length, 0);
+  EXPECT_EQ(length, static_cast<int>(strlen(buffer)) + 1);
+  EXPECT_NE(strstr(buffer, decimal), nullptr) << buffer;
+  EXPECT_NE(strchr(buffer, '5'), nullptr) << buffer;
+}
+
+// The items the library reads, with what English (United States) says.
+struct Item {
+  LCTYPE type;
+  const char* name;
+  const char* english_us;
+};
+const Item kItems[] = {
+    {LOCALE_SDECIMAL, "SDECIMAL", "."},     {LOCALE_STHOUSAND, "STHOUSAND", ","},
+    {LOCALE_SGROUPING, "SGROUPING", "3;0"}, {LOCALE_IDIGITS, "IDIGITS", "2"},
+    {LOCALE_ILZERO, "ILZERO", "1"},         {LOCALE_INEGNUMBER, "INEGNUMBER", "1"},
+};
+
+TEST(LocaleInfoTest, UserLocaleAnswersEveryItemConsistently) {
+  for (const Item& item : kItems) {
+    for (LCID lcid : {static_cast<LCID>(LOCALE_USER_DEFAULT), GetUserDefaultLCID()}) {
+      SetLastError(0);
+      const int needed = GetLocaleInfoA(lcid, item.type, nullptr, 0);
+      ASSERT_GT(needed, 0) << item.name << " error " << GetLastError();
+      char buffer[260];
+      memset(buffer, '#', sizeof(buffer));
+      EXPECT_EQ(GetLocaleInfoA(lcid, item.type, buffer, needed), needed) << item.name;
+      EXPECT_EQ(static_cast<int>(strlen(buffer)) + 1, needed) << item.name;
+      char overridden[260];
+      EXPECT_EQ(
+          GetLocaleInfoA(lcid, item.type | LOCALE_NOUSEROVERRIDE, overridden, sizeof(overridden)),
+          needed)
+          << item.name;
+      if (needed > 1) {
+        SetLastError(0);
+        EXPECT_EQ(GetLocaleInfoA(lcid, item.type, buffer, needed - 1), 0) << item.name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << item.name;
+      }
+    }
+  }
+  // The number items are decimal numbers that the library reads with atoi.
+  char grouping[16];
+  ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SGROUPING, grouping, 16), 0);
+  EXPECT_TRUE(grouping[0] >= '0' && grouping[0] <= '9') << grouping;
+}
+
+TEST(LocaleInfoTest, EnglishUnitedStates) {
+  for (const Item& item : kItems) {
+    char buffer[260];
+    const int length = GetLocaleInfoA(0x0409, item.type, buffer, sizeof(buffer));
+    EXPECT_EQ(length, static_cast<int>(strlen(item.english_us)) + 1) << item.name;
+    EXPECT_STREQ(buffer, item.english_us) << item.name;
+  }
+  char buffer[2];
+  SetLastError(0);
+  EXPECT_EQ(GetLocaleInfoA(0x0409, LOCALE_SGROUPING, buffer, 2), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(GetLocaleInfoA(0x0409, LOCALE_SGROUPING, nullptr, 0), 4);
+}
+
+TEST(LocaleInfoTest, RefusesAnUnknownItem) {
+  char buffer[16];
+  SetLastError(0);
+  EXPECT_EQ(GetLocaleInfoA(LOCALE_USER_DEFAULT, 0x7FFF, buffer, sizeof(buffer)), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+}
+
+}  // namespace
