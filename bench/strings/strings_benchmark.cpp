@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "best_time_reporter.h"
 #include "tqrtl/strings/TQString.h"
 
 namespace {
@@ -108,31 +109,16 @@ void FormatIntsStdString(benchmark::State& state) {
   }
 }
 
-// Shows the runs as usual and keeps each benchmark's best time per
-// iteration (the least disturbed one, on a shared machine).
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratios of the pairs once the runs are done.
+class RatioReporter : public BestTimeReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) {
-        continue;
-      }
-      const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      auto [place, added] = best_.emplace(run.benchmark_name(), seconds);
-      if (!added) place->second = std::min(place->second, seconds);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
   void PrintRatios() const {
     std::printf("\nTQString time / std::string time (same work, same run):\n");
     bool missed = false;
     auto line = [&](const std::string& kind, const std::string& suffix, const char* what,
                     double target) {
-      const auto ours = best_.find(kind + "/TQString" + suffix);
-      const auto theirs = best_.find(kind + "/std::string" + suffix);
-      if (ours == best_.end() || theirs == best_.end()) return;  // filtered out
-      const double ratio = ours->second / theirs->second;
+      const double ratio = Ratio(kind + "/TQString" + suffix, kind + "/std::string" + suffix);
+      if (ratio < 0) return;  // filtered out
       const bool miss = target > 0 && ratio > target;
       missed = missed || miss;
       if (target > 0) {
@@ -151,9 +137,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     line("format-ints", "", "  the same without %5.1f", 0);
     if (missed) std::printf("Some targets were missed.\n");
   }
-
- private:
-  std::map<std::string, double> best_;
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "best_time_reporter.h"
 #include "tqrtl/view/BulkArray.h"
 
 namespace {
@@ -95,22 +96,9 @@ void RandomBulk(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kRandomReads);
 }
 
-// Shows the runs as usual and keeps each benchmark's best time per
-// iteration (the least disturbed one, on a shared machine).
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratios of the pairs once the runs are done.
+class RatioReporter : public BestTimeReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) {
-        continue;
-      }
-      const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-      auto [place, added] = best_.emplace(run.benchmark_name(), seconds);
-      if (!added) place->second = std::min(place->second, seconds);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
   // PrintRatios: one line per size and kind of work with both runs.
   void PrintRatios() const {
     std::printf("\nBulkArray time / std::vector time (same elements, same run):\n");
@@ -119,10 +107,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const double target = std::string(kind) == "iterate" ? kIterateTarget : kRandomTarget;
       for (std::int64_t size : kSizes) {
         const std::string suffix = "/" + std::to_string(size);
-        const auto bulk = best_.find(std::string(kind) + "/bulk" + suffix);
-        const auto vector = best_.find(std::string(kind) + "/vector" + suffix);
-        if (bulk == best_.end() || vector == best_.end()) continue;  // filtered out
-        const double ratio = bulk->second / vector->second;
+        const double ratio =
+            Ratio(std::string(kind) + "/bulk" + suffix, std::string(kind) + "/vector" + suffix);
+        if (ratio < 0) continue;  // filtered out
         missed = missed || ratio > target;
         std::printf("  %-8s %9lld elements: %5.2fx (target <= %.1fx)%s\n", kind,
                     static_cast<long long>(size), ratio, target, ratio > target ? "  MISSED" : "");
@@ -130,9 +117,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     if (missed) std::printf("Some targets were missed.\n");
   }
-
- private:
-  std::map<std::string, double> best_;
 };
 
 }  // namespace
