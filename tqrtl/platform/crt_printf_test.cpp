@@ -245,6 +245,27 @@ TEST(CrtPrintfTest, RoundsExactTiesAwayFromZero) {
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
 }
 
+// Halfway cases decided far from the rounding position: digits that read
+// 4999... or 5000... for a long way, and ties that end deep in the fraction,
+// at the end of a large integer or of a subnormal's 751 digits.
+TEST(CrtPrintfTest, DecidesNearTiesOnTheExactValue) {
+  const Case<double> kCases[] = {
+      {"0.9", "%.1f", 0.95},                              // 0.94999999999999995559...
+      {"767.472", "%.3f", 0x1.7fbc7ae147ae1p+9},          // 767.47249999999996816...
+      {"-8.95994e+003", "%.5e", -0x1.17ff8f5c28f5cp+13},  // -8959.9449999999997089...
+      {"0.132113", "%.6g", 0x1.0e9185cee17ap-3},          // 0.13211349999999999482...
+      {"0.00000000093132257461547851563", "%.29f", 0x1p-30},
+      {"9.3132257461547851563e-010", "%.19e", 0x1p-30},
+      {"4.50359962737050e+015", "%.14e", 4503599627370495.0},
+      {"4503599627370496", "%.0f", 4503599627370495.5},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
+  const std::string subnormal = Crt("%.749e", 5e-324);  // exact: ...33447265625e-324
+  ASSERT_GT(subnormal.size(), 20u);
+  EXPECT_EQ(subnormal.substr(subnormal.size() - 20), "826553344726563e-324");
+}
+
 TEST(CrtPrintfTest, PrintsLongNumbersDigitForDigit) {
   EXPECT_EQ(Crt("%f", 1e300),
             "1000000000000000052504760255204420248704468581108159154915854115511802457988908195786"

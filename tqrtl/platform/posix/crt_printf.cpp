@@ -79,8 +79,18 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 // glibc printing this many is exact, with zeros after the expansion ends.
 constexpr int kExactDigits = 780;
 // Extra digits asked of glibc beyond the rounding position. Unless they read
-// 5000... or 4999..., they decide the rounding on their own.
-constexpr int kGuardDigits = 25;
+// 5000... or 4999..., they decide the rounding on their own; otherwise the
+// value's exact digits do.
+constexpr int kGuardDigits = 3;
+// 10^-22 ... 10^22, to estimate decimal exponents.
+constexpr int kPowerRange = 22;
+constexpr double kPowersOfTen[2 * kPowerRange + 1] = {
+    1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11,
+    1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,
+    1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
+    1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22};
+// Digits that fix the decimal exponent a fixed-point rounding starts from.
+constexpr int kExponentDigits = 20;
 
 struct Digits {
   char d[kExactDigits];  // the digits; those at count and beyond are zeros
@@ -115,24 +125,41 @@ bool NearTie(const char* tail, int count) {
   return true;
 }
 
-// Rounds |value| to `significant` (>= 1) significant digits.
-void RoundToSignificant(double value, long long significant, Digits* out) {
-  if (value == 0) {
-    out->d[0] = '0';
-    out->count = 1;
-    out->exponent = 0;
-    out->zero = true;
-    return;
+// Whether the `count` characters at `text` are all `c`.
+bool Repeats(const char* text, int count, char c) {
+  for (int i = 0; i < count; ++i)
+    if (text[i] != c) return false;
+  return true;
+}
+
+// How many significant digits printing |value| (finite, non-zero) takes to be
+// exact, at most: `exponent` is the decimal exponent glibc printed for it,
+// one too high when its digits were rounded up into the next power of ten.
+// A value m x 2^-k with m odd has exactly k digits after the point.
+int ExactDigits(double value, int exponent) {
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof(bits));
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  int binary = biased == 0 ? -1074 : biased - 1075;
+  if (biased != 0) mantissa |= uint64_t{1} << 52;
+  while ((mantissa & 1) == 0) {
+    mantissa >>= 1;
+    ++binary;
   }
-  int asked = significant + kGuardDigits < kExactDigits
-                  ? static_cast<int>(significant + kGuardDigits)
-                  : kExactDigits;
-  PrintDigits(value, asked, out);
+  const long long digits = static_cast<long long>(exponent) + 1 + (binary < 0 ? -binary : 0);
+  return digits < 1 ? 1 : digits > kExactDigits ? kExactDigits : static_cast<int>(digits);
+}
+
+// Rounds the digits of |value| in `out`, printed by glibc with `asked`
+// significant digits, to `significant` (>= 1) of them. REQUIRES: `asked` is
+// at least significant + 2, or kExactDigits.
+void RoundPrinted(double value, long long significant, int asked, Digits* out) {
   if (significant >= out->count) return;  // exact already
   const int sig = static_cast<int>(significant);
-  if (asked < kExactDigits && NearTie(out->d + sig, out->count - sig)) {
-    asked = kExactDigits;
-    PrintDigits(value, asked, out);
+  if (NearTie(out->d + sig, out->count - sig)) {
+    const int exact = ExactDigits(value, out->exponent);
+    if (exact > asked) PrintDigits(value, exact, out);
   }
   const bool up = out->d[sig] >= '5';
   out->count = sig;
@@ -147,17 +174,72 @@ void RoundToSignificant(double value, long long significant, Digits* out) {
   }
 }
 
-// Rounds |value| to `decimals` (>= 0) places after the point.
+void ZeroDigits(Digits* out) {
+  out->d[0] = '0';
+  out->count = 1;
+  out->exponent = 0;
+  out->zero = true;
+}
+
+// Rounds |value| to `significant` (>= 1) significant digits.
+void RoundToSignificant(double value, long long significant, Digits* out) {
+  if (value == 0) return ZeroDigits(out);
+  const int asked = significant + kGuardDigits < kExactDigits
+                        ? static_cast<int>(significant + kGuardDigits)
+                        : kExactDigits;
+  PrintDigits(value, asked, out);
+  RoundPrinted(value, significant, asked, out);
+}
+
+// Rounds |value| to `decimals` (>= 0) places after the point. The number of
+// significant digits that makes follows from the exponent of |value| rounded
+// to kExponentDigits digits.
 void RoundToDecimals(double value, int decimals, Digits* out) {
-  if (value == 0) return RoundToSignificant(value, 1, out);
-  PrintDigits(value, 20, out);
+  if (value == 0) return ZeroDigits(out);
+  // |value| >= 2^(binary - 1), so its decimal exponent is `low` or low + 1;
+  // a power of ten tells which, near enough (an estimate one too low still
+  // leaves two guard digits). One print then serves both to find the
+  // exponent and to round.
+  int binary;
+  std::frexp(value, &binary);
+  long long exponent = static_cast<long long>(std::floor((binary - 1) * 0.30102999566398120));
+  if (exponent + 1 < -kPowerRange || exponent + 1 > kPowerRange ||
+      std::fabs(value) >= kPowersOfTen[exponent + 1 + kPowerRange])
+    ++exponent;
+  const long long most = exponent + 1 + decimals + kGuardDigits;
+  int asked = most < 2 ? 2 : most < kExactDigits ? static_cast<int>(most) : kExactDigits;
+  PrintDigits(value, asked, out);
+  if (asked <= kExponentDigits) {
+    // A shorter print has the exponent of kExponentDigits digits unless it
+    // may have been rounded up into the next power of ten: all nines, or a
+    // one and zeros. Then ask for more.
+    const bool nines = Repeats(out->d, asked, '9');
+    if (nines || (out->d[0] == '1' && Repeats(out->d + 1, asked - 1, '0'))) {
+      asked = kExponentDigits + 1;
+      PrintDigits(value, asked, out);
+    }
+  }
+  // A longer print has the exponent of kExponentDigits digits unless those
+  // are all nines, which the shorter rounding may carry into the next power
+  // of ten.
+  if (asked > kExponentDigits && Repeats(out->d, kExponentDigits, '9')) {
+    asked = kExponentDigits;
+    PrintDigits(value, asked, out);
+  }
   const long long significant = static_cast<long long>(out->exponent) + 1 + decimals;
-  if (significant > 0) return RoundToSignificant(value, significant, out);
+  if (significant > 0) {
+    if (asked >= significant + 2 || asked == kExactDigits)
+      return RoundPrinted(value, significant, asked, out);
+    return RoundToSignificant(value, significant, out);
+  }
   bool up = false;
   if (significant == 0) {
     // The value lies below one unit of the last place: it rounds to that unit
     // or to zero, depending on its first digit.
-    if (NearTie(out->d, out->count)) PrintDigits(value, kExactDigits, out);
+    if (NearTie(out->d, out->count)) {
+      const int exact = ExactDigits(value, out->exponent);
+      if (exact > asked) PrintDigits(value, exact, out);
+    }
     up = out->d[0] >= '5';
   }
   if (up) {
@@ -165,7 +247,7 @@ void RoundToDecimals(double value, int decimals, Digits* out) {
     out->count = 1;
     out->exponent = -decimals;
   } else {
-    RoundToSignificant(0, 1, out);
+    ZeroDigits(out);
   }
 }
 
