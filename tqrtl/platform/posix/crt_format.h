@@ -126,10 +126,10 @@ enum class PrintfDialect {
 TQRTL_API bool FormatPrintf(PrintfDialect dialect, std::string_view format,
                             PrintfArguments& arguments, FormatSink& sink);
 
-// FormatInsertSpec: formats the printf specification of a FormatMessageA
-// insert, `spec` being the text between the exclamation marks ("08x" of
+// FormatInsertSpec: formats the printf conversion of a FormatMessageA
+// insert, `conv` being the text between the exclamation marks ("08x" of
 // "%1!08x!"), as if it were preceded by '%'. kMessageInsert rules.
-void FormatInsertSpec(std::string_view spec, PrintfArguments& arguments, FormatSink& sink);
+void FormatInsertSpec(std::string_view conv, PrintfArguments& arguments, FormatSink& sink);
 
 }  // namespace tqrtl::posix
 

@@ -2,7 +2,7 @@
 // run-time's _vsnprintf, _snprintf and _vscprintf and user32's wsprintfA and
 // wvsprintfA.
 //
-// The engine parses each conversion into a Spec, fetches its value and hands
+// The engine parses each conversion into a ConvSpec, fetches its value and hands
 // it to one emitter per kind (integer, pointer, text, floating point). Every
 // emitter first computes the length of what it will print, then writes the
 // padding and the pieces; runs of padding or of zeros go to the sink as
@@ -45,7 +45,7 @@ namespace {
 constexpr int kPointerDigits = static_cast<int>(2 * sizeof(void*));
 
 // One conversion specification.
-struct Spec {
+struct ConvSpec {
   bool left = false;
   bool plus = false;
   bool space = false;
@@ -59,8 +59,8 @@ struct Spec {
   char conversion = 0;
 };
 
-size_t Pad(const Spec& spec, size_t length) {
-  const size_t width = static_cast<size_t>(spec.width);
+size_t Pad(const ConvSpec& conv, size_t length) {
+  const size_t width = static_cast<size_t>(conv.width);
   return width > length ? width - length : 0;
 }
 
@@ -300,92 +300,92 @@ class Formatter {
   // Parses and prints one conversion starting after its '%'; returns where
   // the text after it starts.
   const char* Conversion(const char* p, const char* end) {
-    Spec spec;
-    p = Crt() ? ParseCrt(p, end, &spec) : ParseUser32(p, end, &spec);
+    ConvSpec conv;
+    p = Crt() ? ParseCrt(p, end, &conv) : ParseUser32(p, end, &conv);
     if (!More(p, end)) return p;  // cut off by the end: prints nothing
-    spec.conversion = *p;
-    if (!Print(spec)) {
+    conv.conversion = *p;
+    if (!Print(conv)) {
       // user32 copies an unknown conversion as text, from its character on.
-      if (!spec.left) sink_.Fill(' ', static_cast<size_t>(spec.width));
+      if (!conv.left) sink_.Fill(' ', static_cast<size_t>(conv.width));
       return p;
     }
     return p + 1;
   }
 
-  const char* ParseCrt(const char* p, const char* end, Spec* spec) {
+  const char* ParseCrt(const char* p, const char* end, ConvSpec* conv) {
     for (; More(p, end); ++p) {
       if (*p == '-')
-        spec->left = true;
+        conv->left = true;
       else if (*p == '+')
-        spec->plus = true;
+        conv->plus = true;
       else if (*p == ' ')
-        spec->space = true;
+        conv->space = true;
       else if (*p == '#')
-        spec->alt = true;
+        conv->alt = true;
       else if (*p == '0')
-        spec->zero = true;
+        conv->zero = true;
       else
         break;
-      spec->anything = true;
+      conv->anything = true;
     }
     if (More(p, end) && *p == '*') {
       const int width = args_.NextInt();
       if (width < 0) {
-        spec->left = true;
-        spec->width = width == INT_MIN ? INT_MAX : -width;
+        conv->left = true;
+        conv->width = width == INT_MIN ? INT_MAX : -width;
       } else {
-        spec->width = width;
+        conv->width = width;
       }
-      spec->anything = true;
+      conv->anything = true;
       ++p;
     } else {
       for (; More(p, end) && IsDigit(*p); ++p) {
-        spec->width = AddDigit(spec->width, *p);
-        spec->anything = true;
+        conv->width = AddDigit(conv->width, *p);
+        conv->anything = true;
       }
     }
     if (More(p, end) && *p == '.') {
-      spec->anything = true;
+      conv->anything = true;
       ++p;
       if (More(p, end) && *p == '*') {
         const int precision = args_.NextInt();
-        spec->precision = precision < 0 ? -1 : precision;
+        conv->precision = precision < 0 ? -1 : precision;
         ++p;
       } else {
-        spec->precision = 0;
-        for (; More(p, end) && IsDigit(*p); ++p) spec->precision = AddDigit(spec->precision, *p);
+        conv->precision = 0;
+        for (; More(p, end) && IsDigit(*p); ++p) conv->precision = AddDigit(conv->precision, *p);
       }
     }
     for (; More(p, end); ++p) {
       const char c = *p;
       if (c == 'h') {
-        spec->int_size = Spec::kIntShort;
-        spec->text_width = Spec::kTextNarrow;
+        conv->int_size = ConvSpec::kIntShort;
+        conv->text_width = ConvSpec::kTextNarrow;
       } else if (c == 'l') {
         if (p + 1 < end && p[1] == 'l') {
-          spec->int_size = Spec::kInt64;
+          conv->int_size = ConvSpec::kInt64;
           ++p;
-        } else if (spec->int_size == Spec::kIntShort) {
-          spec->int_size = Spec::kIntDefault;
+        } else if (conv->int_size == ConvSpec::kIntShort) {
+          conv->int_size = ConvSpec::kIntDefault;
         }
-        spec->text_width = Spec::kTextWide;
+        conv->text_width = ConvSpec::kTextWide;
       } else if (c == 'w') {
-        spec->text_width = Spec::kTextWide;
+        conv->text_width = ConvSpec::kTextWide;
       } else if (c == 'j' || c == 'z' || c == 't') {
-        spec->int_size = Spec::kInt64;
+        conv->int_size = ConvSpec::kInt64;
       } else if (c == 'L' || c == 'F' || c == 'N') {
         // Long double is double here; F and N are the old far and near.
       } else if (c == 'I') {
         const char next = p + 1 < end ? p[1] : '\0';
         const char after = p + 2 < end ? p[2] : '\0';
         if (next == '6' && after == '4') {
-          spec->int_size = Spec::kInt64;
+          conv->int_size = ConvSpec::kInt64;
           p += 2;
         } else if (next == '3' && after == '2') {
-          spec->int_size = Spec::kIntDefault;
+          conv->int_size = ConvSpec::kIntDefault;
           p += 2;
         } else if (next != '\0' && strchr("diouxX", next) != nullptr) {
-          spec->int_size = sizeof(void*) == 8 ? Spec::kInt64 : Spec::kIntDefault;
+          conv->int_size = sizeof(void*) == 8 ? ConvSpec::kInt64 : ConvSpec::kIntDefault;
         } else if (next == '\0' || IsDigit(next)) {
           break;  // 'I' is then the conversion character itself
         }
@@ -393,38 +393,38 @@ class Formatter {
       } else {
         break;
       }
-      spec->anything = true;
+      conv->anything = true;
     }
     return p;
   }
 
-  const char* ParseUser32(const char* p, const char* end, Spec* spec) {
+  const char* ParseUser32(const char* p, const char* end, ConvSpec* conv) {
     for (; More(p, end); ++p) {
       if (*p == '-')
-        spec->left = true;
+        conv->left = true;
       else if (*p == '#')
-        spec->alt = true;
+        conv->alt = true;
       else if (*p == '0')
-        spec->zero = true;
+        conv->zero = true;
       else
         break;
     }
-    for (; More(p, end) && IsDigit(*p); ++p) spec->width = AddDigit(spec->width, *p);
+    for (; More(p, end) && IsDigit(*p); ++p) conv->width = AddDigit(conv->width, *p);
     if (More(p, end) && *p == '.') {
       ++p;
       int precision = 0;
       for (; More(p, end) && IsDigit(*p); ++p) precision = AddDigit(precision, *p);
       // A precision of 0 means none.
-      spec->precision = precision > 0 ? precision : -1;
+      conv->precision = precision > 0 ? precision : -1;
     }
     if (More(p, end) && *p == 'l') {
-      spec->text_width = Spec::kTextWide;
+      conv->text_width = ConvSpec::kTextWide;
       ++p;
     } else if (More(p, end) && *p == 'h') {
-      spec->text_width = Spec::kTextNarrow;
+      conv->text_width = ConvSpec::kTextNarrow;
       ++p;
     } else if (p + 2 < end && p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-      spec->int_size = Spec::kInt64;
+      conv->int_size = ConvSpec::kInt64;
       p += 3;
     }
     return p;
@@ -432,33 +432,33 @@ class Formatter {
 
   // Prints one conversion. Returns false for a character the dialect does
   // not know.
-  bool Print(const Spec& spec) {
-    const char c = spec.conversion;
+  bool Print(const ConvSpec& conv) {
+    const char c = conv.conversion;
     const bool user32 = dialect_ == PrintfDialect::kUser32;
     switch (c) {
       case 'd':
       case 'i':
-        SignedInteger(spec);
+        SignedInteger(conv);
         return true;
       case 'u':
       case 'x':
       case 'X':
-        UnsignedInteger(spec, c == 'u' ? 10 : 16);
+        UnsignedInteger(conv, c == 'u' ? 10 : 16);
         return true;
       case 'o':
         if (user32) return false;
-        UnsignedInteger(spec, 8);
+        UnsignedInteger(conv, 8);
         return true;
       case 'p':
-        Pointer(spec);
+        Pointer(conv);
         return true;
       case 'c':
       case 'C':
-        Character(spec, WideText(spec, c == 'C'));
+        Character(conv, WideText(conv, c == 'C'));
         return true;
       case 's':
       case 'S':
-        String(spec, WideText(spec, c == 'S'));
+        String(conv, WideText(conv, c == 'S'));
         return true;
       case 'n':
         if (user32) return false;
@@ -466,8 +466,8 @@ class Formatter {
         return true;
       case '%':
         if (user32) {
-          if (spec.anything || spec.width != 0 || spec.left || spec.alt || spec.zero) return false;
-        } else if (spec.anything) {
+          if (conv.anything || conv.width != 0 || conv.left || conv.alt || conv.zero) return false;
+        } else if (conv.anything) {
           return true;  // the run-time prints nothing for "%5%"
         }
         sink_.Put('%');
@@ -480,7 +480,7 @@ class Formatter {
       case 'a':
       case 'A':
         if (dialect_ == PrintfDialect::kCrt) {
-          Floating(spec, args_.NextDouble());
+          Floating(conv, args_.NextDouble());
           return true;
         }
         break;
@@ -492,9 +492,9 @@ class Formatter {
     return true;
   }
 
-  bool WideText(const Spec& spec, bool upper_case) const {
-    if (spec.text_width == Spec::kTextNatural) return upper_case;
-    return spec.text_width == Spec::kTextWide;
+  bool WideText(const ConvSpec& conv, bool upper_case) const {
+    if (conv.text_width == ConvSpec::kTextNatural) return upper_case;
+    return conv.text_width == ConvSpec::kTextWide;
   }
 
   // Writes prefix, body and padding: the padding is spaces before, zeros
@@ -502,10 +502,10 @@ class Formatter {
   // last `uncounted` characters of the prefix do not count towards the
   // width (user32's 0x).
   template <class Body>
-  void Field(const Spec& spec, bool zero_pad, std::string_view prefix, size_t body_length,
+  void Field(const ConvSpec& conv, bool zero_pad, std::string_view prefix, size_t body_length,
              Body body, size_t uncounted = 0) {
-    const size_t pad = Pad(spec, prefix.size() - uncounted + body_length);
-    if (spec.left) {
+    const size_t pad = Pad(conv, prefix.size() - uncounted + body_length);
+    if (conv.left) {
       sink_.Write(prefix.data(), prefix.size());
       body();
       sink_.Fill(' ', pad);
@@ -520,11 +520,11 @@ class Formatter {
     }
   }
 
-  void SignedInteger(const Spec& spec) {
+  void SignedInteger(const ConvSpec& conv) {
     int64_t value;
-    if (spec.int_size == Spec::kInt64)
+    if (conv.int_size == ConvSpec::kInt64)
       value = args_.NextInt64();
-    else if (spec.int_size == Spec::kIntShort && Crt())
+    else if (conv.int_size == ConvSpec::kIntShort && Crt())
       value = static_cast<int16_t>(args_.NextInt());
     else
       value = args_.NextInt();
@@ -532,29 +532,29 @@ class Formatter {
     const uint64_t magnitude =
         negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     char sign = negative ? '-' : 0;
-    if (!negative && Crt()) sign = spec.plus ? '+' : spec.space ? ' ' : 0;
-    Integer(spec, magnitude, sign, 10);
+    if (!negative && Crt()) sign = conv.plus ? '+' : conv.space ? ' ' : 0;
+    Integer(conv, magnitude, sign, 10);
   }
 
-  void UnsignedInteger(const Spec& spec, int base) {
+  void UnsignedInteger(const ConvSpec& conv, int base) {
     uint64_t value;
-    if (spec.int_size == Spec::kInt64)
+    if (conv.int_size == ConvSpec::kInt64)
       value = static_cast<uint64_t>(args_.NextInt64());
-    else if (spec.int_size == Spec::kIntShort && Crt())
+    else if (conv.int_size == ConvSpec::kIntShort && Crt())
       value = static_cast<uint16_t>(args_.NextInt());
     else
       value = static_cast<uint32_t>(args_.NextInt());
-    Integer(spec, value, 0, base);
+    Integer(conv, value, 0, base);
   }
 
-  void Integer(const Spec& spec, uint64_t value, char sign, int base) {
-    const bool upper = spec.conversion == 'X';
+  void Integer(const ConvSpec& conv, uint64_t value, char sign, int base) {
+    const bool upper = conv.conversion == 'X';
     const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     char digits[24];
     int count = 0;
     // The run-time prints no digit for a zero with precision 0; user32
     // treats precision 0 as none.
-    if (value != 0 || spec.precision != 0 || !Crt()) {
+    if (value != 0 || conv.precision != 0 || !Crt()) {
       do {
         digits[sizeof(digits) - 1 - count++] = alphabet[value % base];
         value /= base;
@@ -562,20 +562,20 @@ class Formatter {
     }
     const char* first = digits + sizeof(digits) - count;
     const bool nonzero = count > 1 || (count == 1 && *first != '0');
-    size_t zeros = spec.precision > count ? static_cast<size_t>(spec.precision - count) : 0;
+    size_t zeros = conv.precision > count ? static_cast<size_t>(conv.precision - count) : 0;
     char prefix[3];
     size_t prefix_length = 0;
     if (sign != 0) prefix[prefix_length++] = sign;
     size_t uncounted = 0;
-    if (spec.alt && base == 16 && (nonzero || !Crt())) {
+    if (conv.alt && base == 16 && (nonzero || !Crt())) {
       prefix[prefix_length++] = '0';
       prefix[prefix_length++] = upper ? 'X' : 'x';
       if (!Crt()) uncounted = 2;
-    } else if (spec.alt && base == 8 && nonzero && zeros == 0) {
+    } else if (conv.alt && base == 8 && nonzero && zeros == 0) {
       zeros = 1;
     }
     Field(
-        spec, spec.zero && !spec.left, std::string_view(prefix, prefix_length), zeros + count,
+        conv, conv.zero && !conv.left, std::string_view(prefix, prefix_length), zeros + count,
         [&] {
           sink_.Fill('0', zeros);
           sink_.Write(first, static_cast<size_t>(count));
@@ -583,20 +583,20 @@ class Formatter {
         uncounted);
   }
 
-  void Pointer(const Spec& spec) {
+  void Pointer(const ConvSpec& conv) {
     uintptr_t value = reinterpret_cast<uintptr_t>(args_.NextPointer());
     char digits[kPointerDigits];
     for (int i = kPointerDigits - 1; i >= 0; --i, value >>= 4)
       digits[i] = "0123456789ABCDEF"[value & 15];
-    const std::string_view prefix = spec.alt && Crt() ? "0X" : "";
-    Field(spec, false, prefix, kPointerDigits, [&] { sink_.Write(digits, kPointerDigits); });
+    const std::string_view prefix = conv.alt && Crt() ? "0X" : "";
+    Field(conv, false, prefix, kPointerDigits, [&] { sink_.Write(digits, kPointerDigits); });
   }
 
   // Text is padded with zeros under the '0' flag in the run-time, with
   // spaces in user32.
-  bool TextZeroPad(const Spec& spec) const { return spec.zero && !spec.left && Crt(); }
+  bool TextZeroPad(const ConvSpec& conv) const { return conv.zero && !conv.left && Crt(); }
 
-  void Character(const Spec& spec, bool wide) {
+  void Character(const ConvSpec& conv, bool wide) {
     char bytes[4];
     size_t length = 1;
     const int32_t value = args_.NextInt();
@@ -615,16 +615,16 @@ class Formatter {
       }
       length = EncodeUtf8(c, bytes);
     }
-    Field(spec, TextZeroPad(spec), "", length, [&] { sink_.Write(bytes, length); });
+    Field(conv, TextZeroPad(conv), "", length, [&] { sink_.Write(bytes, length); });
   }
 
-  void String(const Spec& spec, bool wide) {
+  void String(const ConvSpec& conv, bool wide) {
     const void* pointer = args_.NextPointer();
-    const size_t limit = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : SIZE_MAX;
+    const size_t limit = conv.precision >= 0 ? static_cast<size_t>(conv.precision) : SIZE_MAX;
     if (pointer == nullptr || !wide) {
       const char* text = pointer != nullptr ? static_cast<const char*>(pointer) : "(null)";
       const size_t length = strnlen(text, limit);
-      Field(spec, TextZeroPad(spec), "", length, [&] { sink_.Write(text, length); });
+      Field(conv, TextZeroPad(conv), "", length, [&] { sink_.Write(text, length); });
       return;
     }
     const WCHAR* text = static_cast<const WCHAR*>(pointer);
@@ -640,7 +640,7 @@ class Formatter {
       ok_ = false;
       return;
     }
-    Field(spec, TextZeroPad(spec), "", length, [&] {
+    Field(conv, TextZeroPad(conv), "", length, [&] {
       WideText(text, limit, [&](const char* bytes, size_t n, bool) { sink_.Write(bytes, n); });
     });
   }
@@ -665,16 +665,16 @@ class Formatter {
     }
   }
 
-  void Floating(const Spec& spec, double value) {
-    const char conversion = spec.conversion;
+  void Floating(const ConvSpec& conv, double value) {
+    const char conversion = conv.conversion;
     const bool upper = conversion == 'E' || conversion == 'G' || conversion == 'A';
     const char lower = static_cast<char>(conversion | 0x20);
-    char sign = std::signbit(value) ? '-' : spec.plus ? '+' : spec.space ? ' ' : 0;
+    char sign = std::signbit(value) ? '-' : conv.plus ? '+' : conv.space ? ' ' : 0;
     const std::string_view sign_text(&sign, sign != 0 ? 1 : 0);
-    if (!std::isfinite(value)) return NotFinite(spec, value, sign_text);
-    if (lower == 'a') return Hexadecimal(spec, value, sign);
+    if (!std::isfinite(value)) return NotFinite(conv, value, sign_text);
+    if (lower == 'a') return Hexadecimal(conv, value, sign);
 
-    const int precision = spec.precision >= 0 ? spec.precision : 6;
+    const int precision = conv.precision >= 0 ? conv.precision : 6;
     Digits digits;
     bool exponent_form = lower == 'e';
     long long decimals = precision;  // digits after the point
@@ -688,7 +688,7 @@ class Formatter {
       const int x = digits.exponent;
       exponent_form = x < -4 || x >= significant;
       long long shown = significant;
-      if (!spec.alt) {
+      if (!conv.alt) {
         // Trailing zeros go, and with them perhaps the point.
         shown = digits.count < shown ? digits.count : shown;
         while (shown > 1 && digits.d[shown - 1] == '0') --shown;
@@ -696,7 +696,7 @@ class Formatter {
       decimals = exponent_form ? shown - 1 : shown - 1 - x;
       if (decimals < 0) decimals = 0;
     }
-    const bool point = decimals > 0 || spec.alt;
+    const bool point = decimals > 0 || conv.alt;
     char exponent[8];
     size_t exponent_length = 0;
     if (exponent_form) {
@@ -710,7 +710,7 @@ class Formatter {
     const size_t integer_length = integer_end > 0 ? static_cast<size_t>(integer_end) : 1;
     const size_t length =
         integer_length + (point ? 1 : 0) + static_cast<size_t>(decimals) + exponent_length;
-    Field(spec, spec.zero && !spec.left, sign_text, length, [&] {
+    Field(conv, conv.zero && !conv.left, sign_text, length, [&] {
       if (integer_end > 0)
         WriteDigits(digits, 0, integer_end, sink_);
       else
@@ -727,16 +727,16 @@ class Formatter {
   // stand in for the digits: the precision cuts them, rounding the last
   // character up when the next is '5' or above, and pads them with zeros
   // (spaces when left-aligned); %g never pads.
-  void NotFinite(const Spec& spec, double value, std::string_view sign) {
-    const char lower = static_cast<char>(spec.conversion | 0x20);
+  void NotFinite(const ConvSpec& conv, double value, std::string_view sign) {
+    const char lower = static_cast<char>(conv.conversion | 0x20);
     const char* mark = std::isinf(value) ? "#INF" : std::signbit(value) ? "#IND" : "#QNAN";
     const size_t mark_length = strlen(mark);
     size_t places;
     if (lower == 'g') {
-      const int significant = spec.precision < 0 ? 6 : spec.precision == 0 ? 1 : spec.precision;
+      const int significant = conv.precision < 0 ? 6 : conv.precision == 0 ? 1 : conv.precision;
       places = static_cast<size_t>(significant - 1);
     } else {
-      places = spec.precision >= 0 ? static_cast<size_t>(spec.precision) : lower == 'a' ? 13 : 6;
+      places = conv.precision >= 0 ? static_cast<size_t>(conv.precision) : lower == 'a' ? 13 : 6;
     }
     char shown[8];
     const size_t shown_length = places < mark_length ? places : mark_length;
@@ -744,8 +744,8 @@ class Formatter {
     if (shown_length > 0 && shown_length < mark_length && mark[shown_length] >= '5')
       ++shown[shown_length - 1];
     const size_t fill = lower == 'g' ? 0 : places - shown_length;
-    const bool point = places > 0 || (spec.alt && lower != 'g');
-    const bool upper = spec.conversion == 'E' || spec.conversion == 'A';
+    const bool point = places > 0 || (conv.alt && lower != 'g');
+    const bool upper = conv.conversion == 'E' || conv.conversion == 'A';
     const std::string_view suffix = lower == 'e'   ? (upper ? "E+000" : "e+000")
                                     : lower == 'a' ? (upper ? "P+0" : "p+0")
                                                    : "";
@@ -757,11 +757,11 @@ class Formatter {
       prefix[prefix_length++] = upper ? 'X' : 'x';
     }
     const size_t length = 1 + (point ? 1 : 0) + shown_length + fill + suffix.size();
-    Field(spec, spec.zero && !spec.left, std::string_view(prefix, prefix_length), length, [&] {
+    Field(conv, conv.zero && !conv.left, std::string_view(prefix, prefix_length), length, [&] {
       sink_.Put('1');
       if (point) sink_.Put('.');
       sink_.Write(shown, shown_length);
-      sink_.Fill(spec.left ? ' ' : '0', fill);
+      sink_.Fill(conv.left ? ' ' : '0', fill);
       sink_.Write(suffix.data(), suffix.size());
     });
   }
@@ -769,15 +769,15 @@ class Formatter {
   // %a: 0x1.hhhhhhhhhhhhhp+e for normal numbers, 0x0.hhh...p-1022 for
   // subnormal ones. A precision below 13 rounds half up, and a carry into
   // the leading digit is kept there (0x2.0p+0), not renormalised.
-  void Hexadecimal(const Spec& spec, double value, char sign) {
-    const bool upper = spec.conversion == 'A';
+  void Hexadecimal(const ConvSpec& conv, double value, char sign) {
+    const bool upper = conv.conversion == 'A';
     uint64_t bits;
     memcpy(&bits, &value, sizeof(bits));
     const int biased = static_cast<int>((bits >> 52) & 0x7FF);
     uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
     uint64_t lead = biased == 0 ? 0 : 1;
     const int exponent = biased == 0 ? (mantissa == 0 ? 0 : -1022) : biased - 1023;
-    const int places = spec.precision >= 0 ? spec.precision : 13;
+    const int places = conv.precision >= 0 ? conv.precision : 13;
     if (places < 13) {
       const int dropped = 4 * (13 - places);
       const uint64_t rest = mantissa & ((uint64_t{1} << dropped) - 1);
@@ -797,14 +797,14 @@ class Formatter {
     char tail[16];
     const size_t tail_length =
         static_cast<size_t>(snprintf(tail, sizeof(tail), "%c%+d", upper ? 'P' : 'p', exponent));
-    const bool point = places > 0 || spec.alt;
+    const bool point = places > 0 || conv.alt;
     char prefix[3];
     size_t prefix_length = 0;
     if (sign != 0) prefix[prefix_length++] = sign;
     prefix[prefix_length++] = '0';
     prefix[prefix_length++] = upper ? 'X' : 'x';
     const size_t length = 1 + (point ? 1 : 0) + static_cast<size_t>(places) + tail_length;
-    Field(spec, spec.zero && !spec.left, std::string_view(prefix, prefix_length), length, [&] {
+    Field(conv, conv.zero && !conv.left, std::string_view(prefix, prefix_length), length, [&] {
       sink_.Put(alphabet[lead]);
       if (point) sink_.Put('.');
       sink_.Write(hex, static_cast<size_t>(stored));
@@ -840,8 +840,8 @@ bool FormatPrintf(PrintfDialect dialect, std::string_view format, PrintfArgument
   return Formatter(dialect, arguments, sink).Run(format, false);
 }
 
-void FormatInsertSpec(std::string_view spec, PrintfArguments& arguments, FormatSink& sink) {
-  Formatter(PrintfDialect::kMessageInsert, arguments, sink).Run(spec, true);
+void FormatInsertSpec(std::string_view conv, PrintfArguments& arguments, FormatSink& sink) {
+  Formatter(PrintfDialect::kMessageInsert, arguments, sink).Run(conv, true);
 }
 
 }  // namespace tqrtl::posix

@@ -234,15 +234,15 @@ DWORD Expand(const char* message, DWORD flags, InsertValues& values, FormatSink&
       int number = next - '0';
       p += 2;
       if (IsDigit(*p)) number = number * 10 + (*p++ - '0');
-      std::string_view spec = "s";
+      std::string_view conv = "s";
       if (*p == '!') {
         const char* close = strchr(p + 1, '!');
         if (close == nullptr) return ERROR_INVALID_PARAMETER;
-        spec = std::string_view(p + 1, static_cast<size_t>(close - p - 1));
+        conv = std::string_view(p + 1, static_cast<size_t>(close - p - 1));
         p = close + 1;
       }
       SlotArguments arguments(values, number);
-      FormatInsertSpec(spec, arguments, sink);
+      FormatInsertSpec(conv, arguments, sink);
       continue;
     }
     p += 2;
