@@ -34,6 +34,11 @@ function(tqrtl_target_options target)
     # unload it, and its process detach would never run.
     target_compile_options(${target} PRIVATE -fno-gnu-unique)
   endif()
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    # Calls between the library's own exported functions bind directly
+    # instead of through the PLT; the library is not built to be interposed.
+    target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  endif()
   if(WIN32)
     # The library's printf family is the system C run-time's; MinGW's own
     # replacement prints differently and must stay out.

@@ -19,7 +19,6 @@
 #include <memory>
 #include <new>
 
-#include "tqrtl/core/TQInterlocked.h"
 #include "tqrtl/errors/TQException.h"
 
 namespace {
@@ -39,7 +38,9 @@ static_assert(offsetof(EmptyBuffer, text) == sizeof(TQStringData),
 bool IsSharedEmpty(const TQStringData* data) { return data == &g_empty.header; }
 
 // Reads a buffer's reference count. Other sharers may change it at the same
-// time through TQInterlocked*, so the read is atomic as well; acquire pairs
+// time through the interlocked operations (the inline Win32 ones, the same
+// atomics TQInterlocked* wraps, without a call into an exported function on
+// the copy path), so the read is atomic as well; acquire pairs
 // with their releasing decrement, so that once we see ourselves as the only
 // owner their last reads of the characters are behind us.
 LONG LoadRefs(TQStringData* data) {
@@ -149,7 +150,7 @@ void TQString::Release(TQStringData* data) {
   if (IsSharedEmpty(data)) return;
   // 0: this was the last sharer. Below -1: the buffer was locked, so it had
   // this one owner only, and nobody else can reach it any more either.
-  const LONG refs = static_cast<LONG>(TQInterlockedDecrement(&data->refs));
+  const LONG refs = InterlockedDecrement(&data->refs);
   if (refs == 0 || refs < -1) ::operator delete(static_cast<void*>(data));
 }
 
@@ -232,7 +233,7 @@ TQString::TQString(const TQString& source) {
   TQStringData* data = source.GetData();
   if (LoadRefs(data) >= 0) {
     m_pchData = source.m_pchData;
-    TQInterlockedIncrement(&data->refs);
+    InterlockedIncrement(&data->refs);
     return;
   }
   // Empty or locked: a locked buffer is never shared, so copy its text.
@@ -290,7 +291,7 @@ const TQString& TQString::operator=(const TQString& source) {
   if (locked || LoadRefs(theirs) < 0) {
     AssignCopy(theirs->length, source.m_pchData);
   } else {
-    TQInterlockedIncrement(&theirs->refs);
+    InterlockedIncrement(&theirs->refs);
     Release(mine);
     m_pchData = source.m_pchData;
   }
