@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
 namespace {
@@ -337,17 +338,8 @@ TEST(CodePageTest, BadParametersFail) {
   WCHAR wide[8];
   char bytes[8];
   const WCHAR source[] = {'a', 'b', 0};
-  struct Case {
-    const char* what;
-    int result;
-    DWORD error;
-  };
-  // Called with the result of each call, so it reads that call's error.
-  const auto run = [](const char* what, int result) {
-    const Case c{what, result, GetLastError()};
-    SetLastError(0);
-    return c;
-  };
+  using Case = ErrorCase;
+  const auto run = RecordError;
   SetLastError(0);
   const Case bad_parameter[] = {
       run("null source", MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, wide, 8)),

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
 namespace {
@@ -25,20 +26,6 @@ std::uint64_t Ticks(const FILETIME& time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second,
-                          int milliseconds, int day_of_week = 0) {
-  SYSTEMTIME time;
-  time.wYear = static_cast<WORD>(year);
-  time.wMonth = static_cast<WORD>(month);
-  time.wDayOfWeek = static_cast<WORD>(day_of_week);
-  time.wDay = static_cast<WORD>(day);
-  time.wHour = static_cast<WORD>(hour);
-  time.wMinute = static_cast<WORD>(minute);
-  time.wSecond = static_cast<WORD>(second);
-  time.wMilliseconds = static_cast<WORD>(milliseconds);
-  return time;
-}
-
 std::string Describe(const SYSTEMTIME& t) {
   char text[64];
   snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d.%03d dow %d", t.wYear, t.wMonth, t.wDay,
@@ -52,19 +39,6 @@ std::string Describe(const struct tm& t) {
            t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_wday,
            t.tm_yday, t.tm_isdst);
   return text;
-}
-
-struct tm MakeTm(int year, int month, int day, int hour, int minute, int second, int isdst) {
-  struct tm t;
-  memset(&t, 0, sizeof t);
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = isdst;
-  return t;
 }
 
 // ---------------------------------------------------------------------------

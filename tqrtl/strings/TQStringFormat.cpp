@@ -163,16 +163,28 @@ long long EstimateFormatLength(const char* format, va_list arguments) {
 
 }  // namespace StrUtil::internal
 
+namespace {
+
+// Ends a started argument list when the scope ends, also when FormatV
+// throws. (va_start itself must stay in the variadic function.)
+class ArgumentsEnd {
+ public:
+  explicit ArgumentsEnd(va_list& arguments) : arguments_(arguments) {}
+  ~ArgumentsEnd() { va_end(arguments_); }
+  ArgumentsEnd(const ArgumentsEnd&) = delete;
+  ArgumentsEnd& operator=(const ArgumentsEnd&) = delete;
+
+ private:
+  va_list& arguments_;
+};
+
+}  // namespace
+
 void TQString::Format(const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  try {
-    FormatV(format, arguments);
-  } catch (...) {
-    va_end(arguments);
-    throw;
-  }
-  va_end(arguments);
+  const ArgumentsEnd end(arguments);
+  FormatV(format, arguments);
 }
 
 void TQString::FormatX(unsigned int id, HINSTANCE module, ...) {
@@ -180,13 +192,8 @@ void TQString::FormatX(unsigned int id, HINSTANCE module, ...) {
   format.LoadStringA(id, module);
   va_list arguments;
   va_start(arguments, module);
-  try {
-    FormatV(format, arguments);
-  } catch (...) {
-    va_end(arguments);
-    throw;
-  }
-  va_end(arguments);
+  const ArgumentsEnd end(arguments);
+  FormatV(format, arguments);
 }
 
 void TQString::FormatV(const char* format, va_list arguments) {

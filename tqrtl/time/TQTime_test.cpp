@@ -9,22 +9,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "test_support.h"
+
 namespace {
 
 // Tuesday 2024-03-05 14:07:09 UTC.
 constexpr long kMarch5 = 1709647629;
-
-SYSTEMTIME MakeSystemTime(int year, int month, int day, int hour, int minute, int second) {
-  SYSTEMTIME time;
-  memset(&time, 0, sizeof time);
-  time.wYear = static_cast<WORD>(year);
-  time.wMonth = static_cast<WORD>(month);
-  time.wDay = static_cast<WORD>(day);
-  time.wHour = static_cast<WORD>(hour);
-  time.wMinute = static_cast<WORD>(minute);
-  time.wSecond = static_cast<WORD>(second);
-  return time;
-}
 
 FILETIME MakeFileTime(std::uint64_t ticks) {
   FILETIME time;

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
 #include "tqrtl/platform/posix/internal.h"
 #include "tqrtl/platform/win32.h"
 
@@ -132,17 +133,8 @@ TEST(CodePagePosixTest, RefusesWhatWindowsRefuses) {
   char buffer[16] = "abc";
   WCHAR wide[8] = {'a', 'b', 0};
   BOOL used = FALSE;
-  struct Case {
-    const char* what;
-    int result;
-    DWORD error;
-  };
-  // Called with the result of each call, so it reads that call's error.
-  const auto run = [](const char* what, int result) {
-    const Case c{what, result, GetLastError()};
-    SetLastError(0);
-    return c;
-  };
+  using Case = ErrorCase;
+  const auto run = RecordError;
   SetLastError(0);
   const Case cases[] = {
       run("count -2", MultiByteToWideChar(CP_UTF8, 0, "abc", -2, wide, 8)),

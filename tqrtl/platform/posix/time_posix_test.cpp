@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
 namespace {
@@ -35,17 +36,6 @@ class ScopedTimeZone {
   std::string old_;
 };
 
-struct tm MakeTm(int year, int month, int day, int hour, int isdst) {
-  struct tm t;
-  memset(&t, 0, sizeof t);
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_isdst = isdst;
-  return t;
-}
-
 TEST(TimePosixTest, ZoneNamesAreWindowsNamesWhereKnown) {
   struct Case {
     const char* zone;
@@ -68,7 +58,7 @@ TEST(TimePosixTest, ZoneNamesAreWindowsNamesWhereKnown) {
   };
   for (const Case& c : cases) {
     ScopedTimeZone zone(c.zone);
-    const struct tm time = MakeTm(2024, 3, 5, 14, c.isdst);
+    const struct tm time = MakeTm(2024, 3, 5, 14, 0, 0, c.isdst);
     char buffer[64];
     ASSERT_NE(TQStrftime(buffer, sizeof buffer, "%Z|%z", &time), 0u) << c.zone;
     EXPECT_EQ(std::string(buffer), std::string(c.expected) + "|" + c.expected) << c.zone;
@@ -105,13 +95,13 @@ TEST(TimePosixTest, Mktime32InAZoneWithDaylightTime) {
   };
   const Case cases[] = {
       // Winter: standard time decided, asked for, or daylight time asked for.
-      {MakeTm(2000, 1, 1, 12, -1), 946746000, 12, 0},
-      {MakeTm(2000, 1, 1, 12, 0), 946746000, 12, 0},
-      {MakeTm(2000, 1, 1, 12, 1), 946742400, 11, 0},
+      {MakeTm(2000, 1, 1, 12, 0, 0, -1), 946746000, 12, 0},
+      {MakeTm(2000, 1, 1, 12, 0, 0, 0), 946746000, 12, 0},
+      {MakeTm(2000, 1, 1, 12, 0, 0, 1), 946742400, 11, 0},
       // Summer: 12:00 EDT; taken as standard time it is 13:00 EDT.
-      {MakeTm(2000, 7, 1, 12, -1), 962467200, 12, 1},
-      {MakeTm(2000, 7, 1, 12, 1), 962467200, 12, 1},
-      {MakeTm(2000, 7, 1, 12, 0), 962470800, 13, 1},
+      {MakeTm(2000, 7, 1, 12, 0, 0, -1), 962467200, 12, 1},
+      {MakeTm(2000, 7, 1, 12, 0, 0, 1), 962467200, 12, 1},
+      {MakeTm(2000, 7, 1, 12, 0, 0, 0), 962470800, 13, 1},
   };
   for (const Case& c : cases) {
     struct tm t = c.input;
