@@ -7,6 +7,7 @@
 
 #include "tqrtl/platform/win32.h"
 
+#include "tqrtl/core/EventSender.h"
 #include "tqrtl/core/RefCntObject.h"
 #include "tqrtl/core/StringHandle.h"
 #include "tqrtl/core/TQInterlocked.h"
