@@ -102,6 +102,14 @@ void SharedFreeList::Unlink(uint32_t block) {
   SetHead(prev);
 }
 
+bool SharedFreeList::LinksInRange(uint32_t block) const {
+  const uint32_t total = TotalSize();
+  const uint32_t next = Word(block + 8);
+  const uint32_t prev = Word(block + 12);
+  return next >= kHeaderSize && next <= total - kMinFreeBlock && prev >= kHeaderSize &&
+         prev <= total - kMinFreeBlock;
+}
+
 void* SharedFreeList::Alloc(uint32_t n) {
   const uint32_t total = TotalSize();
   const uint32_t head = Head();
@@ -133,6 +141,7 @@ void* SharedFreeList::Alloc(uint32_t n) {
     size = n + kOverhead;
     SetWord(taken + 4, size);
   } else {
+    if (!LinksInRange(block)) return nullptr;
     Unlink(block);
     taken = block;
   }
@@ -189,6 +198,15 @@ bool SharedFreeList::Free(void* p) {
     }
   }
 
+  // The list links about to be followed must stay inside the block, or a
+  // corrupt block would send the writes below elsewhere.
+  const uint32_t head = Head();
+  if (listedRight != 0 && !LinksInRange(listedRight)) return false;
+  if (listedLeft == 0 && listedRight == 0 && head != 0 &&
+      (head < kHeaderSize || head > total - kMinFreeBlock || !LinksInRange(head))) {
+    return false;
+  }
+
   const uint32_t merged = stop - start;
   if (merged < kMinFreeBlock) {
     // Alone and too small for the list: a fragment until a neighbour frees.
@@ -196,6 +214,13 @@ bool SharedFreeList::Free(void* p) {
     SetWord(stop - 4, FragmentState(merged));
     return true;
   }
+
+  // The freed block's header may now lie inside a larger free block; it
+  // must not read as allocated any more, or a second free of the same
+  // piece would be taken for a first. Every byte of the mark is nonzero,
+  // so the word stays nonzero even where the merged block's links (written
+  // below) cover part of it.
+  if (start != block) SetWord(block, 0xFFFFFFFFu);
 
   if (listedLeft != 0) {
     // The left block keeps its place and links and grows; a listed right
@@ -215,10 +240,9 @@ bool SharedFreeList::Free(void* p) {
       SetWord(start + 8, next);
       SetWord(start + 12, prev);
     }
-    if (Head() == listedRight) SetHead(start);
+    if (head == listedRight) SetHead(start);
   } else {
     // Inserted just before head, and becomes head.
-    const uint32_t head = Head();
     if (head == 0) {
       SetWord(start + 8, start);
       SetWord(start + 12, start);

@@ -224,6 +224,11 @@ TEST(SharedFreeListTest, FreeRefusesWhatIsNotAnAllocatedBlock) {
   int elsewhere = 0;
   EXPECT_FALSE(b.list->Free(&elsewhere));
   EXPECT_EQ(b.bytes, before);
+  // Freed into both neighbours, q's own header is inside the merged block.
+  ASSERT_TRUE(b.list->Free(q));
+  const std::vector<unsigned char> merged = b.bytes;
+  EXPECT_FALSE(b.list->Free(q)) << "second free after merging";
+  EXPECT_EQ(b.bytes, merged);
 }
 
 // Blocks of 12 to 23 bytes cannot carry free-list links: freed alone they

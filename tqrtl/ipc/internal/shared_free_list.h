@@ -91,14 +91,16 @@ class TQRTL_API SharedFreeList {
   // keeps its place and links) or, when the rest would be under the split
   // threshold, the whole free block (the caller then gets its spare bytes).
   // Returns the caller's first byte, or null when nothing fits (or the list
-  // is visibly corrupt: the walk is bounded and checks every offset).
+  // is visibly corrupt: the walk is bounded, and no offset read from the
+  // block sends a read or write outside it).
   void* Alloc(uint32_t n);
 
   // Free: releases the allocated block whose first caller byte is `p` and
   // merges it with free neighbours (constant time through the tags). A null
   // `p` is ignored (true). A `p` that is not the start of an allocated block
   // of this block (a pointer elsewhere, a second free of the same piece) is
-  // refused with false and nothing is written, as far as the tags can tell.
+  // refused with false and nothing is written, as far as the tags can tell;
+  // so is a free whose neighbours or links lie outside the block.
   bool Free(void* p);
 
   // Check: walks every block and the free list and returns true when the
@@ -121,6 +123,9 @@ class TQRTL_API SharedFreeList {
   void SetHead(uint32_t offset);
   uint32_t Word(uint32_t offset) const;
   void SetWord(uint32_t offset, uint32_t value);
+  // LinksInRange: the free block's next and prev lie where a listed block
+  // can start.
+  bool LinksInRange(uint32_t block) const;
   void Unlink(uint32_t block);
 
   unsigned char* base_;
