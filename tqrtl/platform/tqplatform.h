@@ -69,6 +69,15 @@ TQRTL_API BOOL TQMessageBeep(UINT type);
 // a default beyond the last button falls back to the first.
 TQRTL_API int TQDefaultMessageBoxButton(UINT type);
 
+// TQThreadExists: TRUE while the thread with the system-wide id `threadId`
+// (GetCurrentThreadId in that thread) is alive, in any process the caller
+// may see; FALSE once it has ended or its process has exited or been killed
+// (a process that has died but was not yet reaped by its parent counts as
+// ended). Lets a supervisor find out that the owner of a lock died. Ids are
+// reused by the system after a while, so a very old id may name a newer
+// thread.
+TQRTL_API BOOL TQThreadExists(DWORD threadId);
+
 // TQModuleOfAddress: the handle of the loaded module (executable or shared
 // library) that contains `address`, or null with ERROR_MOD_NOT_FOUND.
 TQRTL_API HMODULE TQModuleOfAddress(const void* address);

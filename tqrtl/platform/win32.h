@@ -28,6 +28,7 @@
 #endif
 #include <windows.h>
 #include <objidl.h>
+#include <process.h>
 #include <richedit.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -550,6 +551,7 @@ typedef IStream* LPSTREAM;
 #define ERROR_NOT_OWNER 288L
 #define ERROR_PARTIAL_COPY 299L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_INVALID_ADDRESS 487L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_FILE_INVALID 1006L
@@ -562,6 +564,7 @@ typedef IStream* LPSTREAM;
 #define ERROR_KEY_HAS_CHILDREN 1020L
 #define ERROR_NO_UNICODE_TRANSLATION 1113L
 #define ERROR_IO_DEVICE 1117L
+#define ERROR_MAPPED_ALIGNMENT 1132L
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_CONNECTION_REFUSED 1225L
 #define ERROR_ALREADY_INITIALIZED 1247L
@@ -731,6 +734,7 @@ typedef IStream* LPSTREAM;
 #define PAGE_NOACCESS 0x01
 #define PAGE_READONLY 0x02
 #define PAGE_READWRITE 0x04
+#define PAGE_WRITECOPY 0x08
 #define SEC_COMMIT 0x08000000
 #define FILE_MAP_COPY 0x0001
 #define FILE_MAP_WRITE 0x0002
@@ -748,6 +752,14 @@ typedef IStream* LPSTREAM;
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64
+#define THREAD_PRIORITY_IDLE (-15)
+#define THREAD_PRIORITY_LOWEST (-2)
+#define THREAD_PRIORITY_BELOW_NORMAL (-1)
+#define THREAD_PRIORITY_NORMAL 0
+#define THREAD_PRIORITY_ABOVE_NORMAL 1
+#define THREAD_PRIORITY_HIGHEST 2
+#define THREAD_PRIORITY_TIME_CRITICAL 15
+#define THREAD_PRIORITY_ERROR_RETURN 0x7FFFFFFF
 #define LOAD_LIBRARY_AS_DATAFILE 0x00000002
 #define DONT_RESOLVE_DLL_REFERENCES 0x00000001
 #define VER_PLATFORM_WIN32s 0
@@ -957,6 +969,47 @@ TQRTL_API void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
 TQRTL_API void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
 TQRTL_API BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section);
 TQRTL_API void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
+
+// Kernel-object handles: events, threads and file mappings (and the files
+// of the file services) share one process-wide table; CloseHandle closes any
+// of them. A bad handle fails with ERROR_INVALID_HANDLE.
+TQRTL_API BOOL WINAPI CloseHandle(HANDLE handle);
+
+// Threads. _beginthreadex starts the thread at once (an initFlag other than
+// 0 fails with EINVAL) and returns its handle (0 with errno on failure);
+// the handle is signalled when the thread ends. _endthreadex ends the
+// calling thread, unwinding its stack. GetCurrentThread is a pseudo handle
+// for the priority calls and GetExitCodeThread.
+TQRTL_API std::uintptr_t _beginthreadex(void* security, unsigned stackSize,
+                                        unsigned(WINAPI* start)(void*), void* argument,
+                                        unsigned initFlag, unsigned* threadId);
+TQRTL_API void _endthreadex(unsigned exitCode);
+TQRTL_API HANDLE WINAPI GetCurrentThread(void);
+TQRTL_API BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+TQRTL_API BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
+TQRTL_API int WINAPI GetThreadPriority(HANDLE thread);
+TQRTL_API void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
+
+// Events and waits (see tqrtl/platform/README.md).
+TQRTL_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
+                                     BOOL initialState, LPCSTR name);
+TQRTL_API BOOL WINAPI SetEvent(HANDLE event);
+TQRTL_API BOOL WINAPI ResetEvent(HANDLE event);
+TQRTL_API BOOL WINAPI PulseEvent(HANDLE event);
+TQRTL_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+TQRTL_API DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                              DWORD milliseconds);
+
+// Heaps. A maximum size of 0 makes a growable heap; otherwise the heap is
+// bounded. Failures return null (HeapSize: (SIZE_T)-1) with
+// ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_HANDLE or ERROR_INVALID_PARAMETER.
+TQRTL_API HANDLE WINAPI HeapCreate(DWORD options, SIZE_T initialSize, SIZE_T maximumSize);
+TQRTL_API BOOL WINAPI HeapDestroy(HANDLE heap);
+TQRTL_API HANDLE WINAPI GetProcessHeap(void);
+TQRTL_API LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
+TQRTL_API LPVOID WINAPI HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, SIZE_T bytes);
+TQRTL_API BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+TQRTL_API SIZE_T WINAPI HeapSize(HANDLE heap, DWORD flags, LPCVOID memory);
 
 // C run-time names with the Microsoft run-time's results. Only ASCII
 // letters change case. _stricmp and _strnicmp compare as lower case and

@@ -20,9 +20,13 @@ namespace tqrtl::posix {
 struct SystemCalls {
   void* (*malloc)(size_t size);
   void (*free)(void* memory);
+  void* (*realloc)(void* memory, size_t size);
   ssize_t (*read)(int fd, void* buffer, size_t count);
   ssize_t (*write)(int fd, const void* buffer, size_t count);
   int (*isatty)(int fd);
+  int (*open)(const char* path, int flags, mode_t mode);
+  int (*ftruncate)(int fd, off_t length);
+  void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
 };
 
 // The table in force. Tests replace entries through SetSystemCalls and put

@@ -1,16 +1,29 @@
 // The replaceable table of system calls (see internal.h).
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
 
+// <fcntl.h> names a flock mode LOCK_WRITE; win32.h gives the name its IStream
+// meaning, which is the one the layer uses.
+#undef LOCK_WRITE
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
 namespace {
 
 constexpr SystemCalls kDefaults = {
-    ::malloc, ::free, ::read, ::write, ::isatty,
+    ::malloc,
+    ::free,
+    ::realloc,
+    ::read,
+    ::write,
+    ::isatty,
+    [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
+    ::ftruncate,
+    ::mmap,
 };
 
 SystemCalls g_calls = kDefaults;
