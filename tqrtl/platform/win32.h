@@ -925,6 +925,37 @@ TQRTL_API int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 TQRTL_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
 TQRTL_API int WINAPI wvsprintfA(LPSTR buffer, LPCSTR format, va_list arguments);
 
+// Registry: HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE, each a store of its
+// own (tqrtl/platform/README.md). The calls return a Win32 error code and
+// leave the last error alone, as on Windows.
+TQRTL_API LSTATUS WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
+                                       PHKEY result);
+TQRTL_API LSTATUS WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR cls,
+                                         DWORD options, REGSAM access,
+                                         const SECURITY_ATTRIBUTES* security, PHKEY result,
+                                         LPDWORD disposition);
+TQRTL_API LSTATUS WINAPI RegCreateKeyA(HKEY key, LPCSTR subKey, PHKEY result);
+TQRTL_API LSTATUS WINAPI RegCloseKey(HKEY key);
+TQRTL_API LSTATUS WINAPI RegFlushKey(HKEY key);
+TQRTL_API LSTATUS WINAPI RegDeleteKeyA(HKEY key, LPCSTR subKey);
+TQRTL_API LSTATUS WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
+TQRTL_API LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                                        const BYTE* data, DWORD size);
+TQRTL_API LSTATUS WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved,
+                                          LPDWORD type, LPBYTE data, LPDWORD size);
+TQRTL_API LSTATUS WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
+                                       LPDWORD reserved, LPSTR cls, LPDWORD clsLength,
+                                       PFILETIME lastWriteTime);
+TQRTL_API LSTATUS WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength,
+                                       LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                       LPDWORD size);
+TQRTL_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsLength,
+                                          LPDWORD reserved, LPDWORD subKeys,
+                                          LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                          LPDWORD values, LPDWORD maxValueNameLength,
+                                          LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                                          PFILETIME lastWriteTime);
+
 // Message boxes (through the installed presenter, see tqplatform.h).
 TQRTL_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 TQRTL_API BOOL WINAPI MessageBeep(UINT type);

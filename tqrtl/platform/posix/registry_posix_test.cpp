@@ -1,0 +1,308 @@
+// Tests of the POSIX registry store that only it can have: its files and
+// their permissions, broken and unreadable stores, several real processes at
+// once (one killed mid-write), answers from memory and transactions. Each
+// test has its own scratch store.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "process_support.h"
+#include "tqrtl/platform/posix/registry.h"
+#include "tqrtl/platform/win32.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tqrtl::posix::RegistryCheckHive;
+using tqrtl::posix::RegistryCloseAll;
+using tqrtl::posix::RegistryHivePath;
+using tqrtl::posix::RegistryStatementCount;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+unsigned Mode(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0xFFFF;
+}
+
+LONG Create(HKEY root, const char* path, HKEY* key) {
+  return RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key, nullptr);
+}
+
+LONG SetDword(HKEY key, const char* name, DWORD value) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof value);
+}
+
+// ReadDword: the value at HKCU\path\name as the library reads it (a create
+// per level, then the value), or ~0u with the error in *error.
+DWORD ReadDword(const char* path, const char* name, LONG* error = nullptr) {
+  HKEY key = nullptr;
+  LONG r = Create(HKEY_CURRENT_USER, path, &key);
+  DWORD value = ~0u, size = sizeof value;
+  if (r == ERROR_SUCCESS) {
+    r = RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+  }
+  if (error != nullptr) *error = r;
+  return r == ERROR_SUCCESS ? value : ~0u;
+}
+
+class RegistryPosixTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    scratch_ = ScratchPath("registry-store");
+    dir_ = scratch_ + "/config/registry";
+    fs::create_directories(scratch_);
+    setenv("TQRTL_REGISTRY_DIR", dir_.c_str(), 1);
+    ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    RegistryCloseAll();
+    std::error_code ignored;
+    fs::remove_all(scratch_, ignored);
+  }
+  std::string Hive(HKEY root) { return RegistryHivePath(root); }
+
+  std::string scratch_;
+  std::string dir_;
+};
+
+TEST_F(RegistryPosixTest, StoreLivesInTheChosenDirectoryAndIsPrivate) {
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Vantor", &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "v", 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(Hive(HKEY_CURRENT_USER), dir_ + "/HKEY_CURRENT_USER.sqlite");
+  EXPECT_EQ(Mode(dir_), 0700u);
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    EXPECT_EQ(Mode(Hive(HKEY_CURRENT_USER) + suffix), 0600u) << suffix;
+  }
+  EXPECT_EQ(Mode(dir_ + "/changes"), 0600u);
+  EXPECT_EQ(Hive(HKEY_CLASSES_ROOT), "");
+
+  // Without the variable: the XDG configuration folder.
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  unsetenv("TQRTL_REGISTRY_DIR");
+  setenv("XDG_CONFIG_HOME", (scratch_ + "/xdg").c_str(), 1);
+  EXPECT_EQ(Hive(HKEY_LOCAL_MACHINE), scratch_ + "/xdg/tqrtl/registry/HKEY_LOCAL_MACHINE.sqlite");
+  unsetenv("XDG_CONFIG_HOME");
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  setenv("TQRTL_REGISTRY_DIR", dir_.c_str(), 1);
+}
+
+TEST_F(RegistryPosixTest, BrokenStoresFailWithAnErrorCodeAndAreLeftAlone) {
+  fs::create_directories(dir_);
+  const std::string hive = dir_ + "/HKEY_CURRENT_USER.sqlite";
+  const std::string garbage(8192, 'x');
+
+  // Not a database, and someone else's database: refused, not touched.
+  WriteFile(hive, garbage);
+  HKEY key = nullptr;
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_BADDB);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_BADDB);
+  EXPECT_TRUE(ReadFile(hive) == garbage);
+  fs::remove(hive);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(hive.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE notes(x); INSERT INTO notes VALUES(42);", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const std::string foreign = ReadFile(hive);
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_BADDB);
+  EXPECT_TRUE(ReadFile(hive) == foreign);
+
+  // A directory where the file belongs.
+  fs::remove(hive);
+  fs::create_directory(hive);
+  EXPECT_NE(Create(HKEY_CURRENT_USER, "A", &key), ERROR_SUCCESS);
+  fs::remove(hive);
+
+  // Once the file is put right, the next call works: nothing sticks.
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_SUCCESS);
+  for (int i = 0; i < 300; ++i) {
+    HKEY child = nullptr;
+    ASSERT_EQ(Create(key, ("child-with-a-longish-name-" + std::to_string(i)).c_str(), &child), 0);
+    RegCloseKey(child);
+  }
+  RegCloseKey(key);
+
+  // Damaged pages behind an intact header: each call fails cleanly.
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);  // checkpoints the WAL into the file
+  std::string damaged = ReadFile(hive);
+  ASSERT_GT(damaged.size(), 8192u);
+  for (size_t i = 4096; i < damaged.size(); ++i) damaged[i] = static_cast<char>(0xA5 ^ i);
+  WriteFile(hive, damaged);
+  std::vector<LONG> results;
+  HKEY opened = nullptr;
+  results.push_back(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &opened));
+  results.push_back(Create(HKEY_CURRENT_USER, "B", &key));
+  for (LONG r : results) EXPECT_EQ(r, ERROR_BADDB);
+  std::string report;
+  EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_BADDB);
+}
+
+// As root, permissions are tried from a process that has become nobody.
+TEST_F(RegistryPosixTest, UnreadableAndReadOnlyStores) {
+  HKEY key = nullptr;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    ASSERT_EQ(Create(root, "Software\\Shared", &key), ERROR_SUCCESS);
+    ASSERT_EQ(SetDword(key, "v", 1), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  const std::string machine = Hive(HKEY_LOCAL_MACHINE);
+  if (geteuid() == 0) {
+    // The directory is private to its owner: another user can do nothing.
+    EXPECT_EQ(RunHelper({"registry-as-user", "65534", "HKCU", "read", "Software\\Shared", "v"}),
+              ERROR_ACCESS_DENIED);
+    // The machine hive opened up for reading only.
+    fs::permissions(scratch_, fs::perms(0755));
+    fs::permissions(scratch_ + "/config", fs::perms(0755));
+    fs::permissions(dir_, fs::perms(0755));
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      fs::permissions(machine + suffix, fs::perms(0644));
+    }
+    fs::permissions(dir_ + "/changes", fs::perms(0644));
+    EXPECT_EQ(RunHelper({"registry-as-user", "65534", "HKLM", "read", "Software\\Shared", "v"}),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RunHelper({"registry-as-user", "65534", "HKLM", "write", "Software\\Shared", "v"}),
+              ERROR_ACCESS_DENIED);
+  } else {
+    ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+    fs::permissions(machine, fs::perms(0444));
+    DWORD value = 0, size = sizeof value;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Shared", 0, KEY_ALL_ACCESS, &key), 0);
+    EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "v", 2), ERROR_ACCESS_DENIED);
+    RegCloseKey(key);
+    ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+    fs::permissions(Hive(HKEY_CURRENT_USER), fs::perms(0));
+    EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_ACCESS_DENIED);
+  }
+}
+
+TEST_F(RegistryPosixTest, RepeatedReadsComeFromMemoryUntilAnotherProcessWrites) {
+  const char* path = "Software\\Vantor\\Tools\\Settings";
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, path, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "Width", 640), ERROR_SUCCESS);
+  EXPECT_EQ(ReadDword(path, "Width"), 640u);  // the first read fills the copy
+
+  const std::string hive = Hive(HKEY_CURRENT_USER);
+  const std::string db = ReadFile(hive), wal = ReadFile(hive + "-wal");
+  const std::uint64_t before = RegistryStatementCount();
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(ReadDword(path, "Width"), 640u);
+  EXPECT_EQ(RegistryStatementCount(), before);
+  EXPECT_TRUE(ReadFile(hive) == db);
+  EXPECT_TRUE(ReadFile(hive + "-wal") == wal);
+  // Writing what is there already is not a write either.
+  EXPECT_EQ(SetDword(key, "Width", 640), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryStatementCount(), before);
+
+  ASSERT_EQ(RunHelper({"registry-set-dword", path, "Width", "800"}), 0);
+  EXPECT_EQ(ReadDword(path, "Width"), 800u);
+  EXPECT_GT(RegistryStatementCount(), before);
+  ASSERT_EQ(RunHelper({"registry-set-dword", path, "Height", "480"}), 0);
+  DWORD values = 0;
+  ASSERT_EQ(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
+                             nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(values, 2u);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryPosixTest, FourProcessesAtOnceOneKilledMidWrite) {
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Shared", &key), ERROR_SUCCESS);
+  std::vector<std::string> progress;
+  std::vector<ChildProcess> children;
+  for (int id = 0; id < 4; ++id) {
+    progress.push_back(scratch_ + "/progress-" + std::to_string(id));
+    const char* count = id == 3 ? "1000000" : "60";
+    children.push_back(StartHelper({"registry-writer", std::to_string(id), count, progress[id]}));
+    ASSERT_TRUE(children.back().Started());
+  }
+  // Kill the endless writer once it has written a few values, wherever it is.
+  auto lines = [](const std::string& file) {
+    std::ifstream in(file);
+    std::vector<long> numbers;
+    for (long n; in >> n;) numbers.push_back(n);
+    return numbers;
+  };
+  for (int i = 0; i < 2000 && lines(progress[3]).size() < 20; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  children[3].Kill();
+  EXPECT_EQ(children[3].Wait(20000), ChildProcess::kKilled);
+  for (int id = 0; id < 3; ++id) EXPECT_EQ(children[id].Wait(120000), 0) << id;
+
+  // Every value whose call returned is there, in this process too.
+  for (int id = 0; id < 4; ++id) {
+    const std::vector<long> done = lines(progress[id]);
+    EXPECT_TRUE(id == 3 || done.size() == 60u) << id;
+    EXPECT_GE(done.size(), 1u);
+    for (long i : done) {
+      const std::string name = "p" + std::to_string(id) + "-" + std::to_string(i);
+      DWORD value = ~0u, size = sizeof value;
+      EXPECT_EQ(RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(&value), &size),
+                ERROR_SUCCESS)
+          << name;
+      EXPECT_EQ(value, static_cast<DWORD>(i)) << name;
+    }
+  }
+  RegCloseKey(key);
+  std::string report;
+  EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+  EXPECT_EQ(report, "ok");
+}
+
+TEST_F(RegistryPosixTest, TransactionsCommitOrLeaveNoTrace) {
+  using tqrtl::posix::RegistryBeginTransaction;
+  using tqrtl::posix::RegistryCommitTransaction;
+  using tqrtl::posix::RegistryRollbackTransaction;
+  HKEY key = nullptr;
+  ASSERT_EQ(RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_BUSY);
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "T\\One", &key), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(key, "v", 1), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "T"), ERROR_ACCESS_DENIED);  // undoes only itself
+  EXPECT_EQ(ReadDword("T\\One", "v"), 1u);
+  RegCloseKey(key);
+  ASSERT_EQ(RegistryRollbackTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "T", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+
+  ASSERT_EQ(RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "T\\Two", &key), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(key, "v", 2), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(RegistryCloseAll(), ERROR_BUSY);
+  ASSERT_EQ(RegistryCommitTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCommitTransaction(HKEY_CURRENT_USER), ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  EXPECT_EQ(ReadDword("T\\Two", "v"), 2u);
+}
+
+}  // namespace
