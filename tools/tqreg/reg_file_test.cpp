@@ -1,0 +1,204 @@
+// Tests of the .reg reader and writer: exact round trips of both versions,
+// the line breaking of long hex lists, and a table of bad and tolerated
+// lines, each with the line number the reader must report.
+#include "tools/tqreg/reg_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tqreg {
+namespace {
+
+// A file in the editor's own form, holding every kind of value.
+const char kVersion4[] =
+    "REGEDIT4\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Vantor]\r\n"
+    "@=\"default text\"\r\n"
+    "\"Plain\"=\"C:\\\\Tools\\\\\\\"quoted\\\" \\\\n stays\"\r\n"
+    "\"Count\"=dword:0000002a\r\n"
+    "\"Bytes\"=hex:00,01,7f,80,ff\r\n"
+    "\"Empty bytes\"=hex:\r\n"
+    "\"Short dword\"=hex(4):01,02\r\n"
+    "\"Expand\"=hex(2):25,50,41,54,48,25,00\r\n"
+    "\"Multi\"=hex(7):61,00,62,00,00\r\n"
+    "\"Quad\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+    "\"None\"=hex(0):ff\r\n"
+    "\"Odd type\"=hex(12345):01\r\n"
+    "\"Two lines\"=hex(1):6c,69,6e,65,0d,0a,00\r\n"
+    "\"No NUL\"=hex(1):61,62\r\n"
+    "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
+    "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\r\n"
+    "  2f,30,31\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\Vantor\\Empty key]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\Software\\Vantor]\r\n"
+    "\"a\\\\b\"=\"x\"\r\n"
+    "\r\n";
+
+TEST(RegFileTest, BothVersionsRoundTripByteForByte) {
+  RegFile file;
+  std::vector<RegProblem> problems;
+  ASSERT_TRUE(ParseRegFile(kVersion4, &file, &problems));
+  ASSERT_TRUE(problems.empty()) << problems[0].line << ": " << problems[0].message;
+  EXPECT_EQ(WriteRegFile(file, RegFormat::kVersion4), kVersion4);
+  ASSERT_EQ(file.keys.size(), 3u);
+  const std::vector<RegValue>& values = file.keys[0].values;
+  ASSERT_EQ(values.size(), 14u);
+  EXPECT_EQ(values[0].name, "");
+  EXPECT_EQ(values[1].data, std::string("C:\\Tools\\\"quoted\" \\n stays\0", 27));
+  EXPECT_EQ(values[2].data, std::string("\x2a\0\0\0", 4));
+  EXPECT_EQ(values[10].type, 0x12345u);
+  EXPECT_EQ(values[11].data, std::string("line\r\n\0", 7));
+  EXPECT_EQ(values[13].data.size(), 50u);
+  EXPECT_EQ(file.keys[2].values[0].name, "a\\b");
+
+  // The same content as version 5: UTF-16 throughout, strings of the hex
+  // kinds in UTF-16 too, and back to the same stored bytes.
+  const std::string version5 = WriteRegFile(file, RegFormat::kVersion5);
+  ASSERT_EQ(version5.substr(0, 2), "\xFF\xFE");
+  EXPECT_NE(Utf16ToUtf8(version5.substr(2)).find("\"Expand\"=hex(2):25,00,50,00,41,00,54,00,48,"),
+            std::string::npos);
+  RegFile again;
+  ASSERT_TRUE(ParseRegFile(version5, &again, &problems));
+  ASSERT_TRUE(problems.empty());
+  EXPECT_EQ(WriteRegFile(again, RegFormat::kVersion5), version5);
+  EXPECT_EQ(WriteRegFile(again, RegFormat::kVersion4), kVersion4);
+}
+
+TEST(RegFileTest, LongHexListsBreakBeforeColumn80) {
+  RegFile file;
+  file.keys.push_back({"HKEY_CURRENT_USER\\X", false, {}, 0});
+  for (const std::string& name : {std::string(), std::string("n"), std::string(40, 'w')}) {
+    file.keys[0].values.push_back({name, 3, std::string(300, '\x5a'), false, 0});
+  }
+  const std::string text = WriteRegFile(file, RegFormat::kVersion4);
+  size_t start = 0, continuations = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    const std::string line = text.substr(start, end - start);
+    EXPECT_LE(line.size(), 80u) << line;
+    if (line.rfind("  5a", 0) == 0) {
+      ++continuations;
+      EXPECT_TRUE(line.back() != '\\' || line.size() == 2u + 25 * 3 + 1) << line;
+    }
+    start = end + 2;
+  }
+  EXPECT_GT(continuations, 10u);
+}
+
+struct LineCase {
+  const char* text;  // lines from line 3, after the header and a key
+  std::vector<int> badLines;
+  size_t values;  // values read
+};
+
+TEST(RegFileTest, BadLinesAreReportedWithTheirNumbers) {
+  const LineCase cases[] = {
+      {"\"a\"=\"b\"", {}, 1},
+      {"  \"a\" = \"b\" ;comment", {}, 1},
+      {"@=-\n\"x\" =  - ", {}, 2},
+      {"\"a\"=\"b\"c\"", {3}, 0},
+      {"\"a\"=\"b\" #comment", {3}, 0},
+      {"\"a", {3}, 0},
+      {"\"a\" \"b\"", {3}, 0},
+      {"garbage", {3}, 0},
+      {"\"a\"=dword:1", {}, 1},
+      {"\"a\"=DWORD:ffffffff ;max", {}, 1},
+      {"\"a\"=dword:123456789", {3}, 0},
+      {"\"a\"=dword:0x1", {3}, 0},
+      {"\"a\"=dword: 1", {3}, 0},
+      {"\"a\"=dword:", {3}, 0},
+      {"\"a\"=hex(0x2):00", {3}, 0},
+      {"\"a\"=hex(100000000):00", {3}, 0},
+      {"\"a\"=hex(2:00", {3}, 0},
+      {"\"a\"=hex:1g", {3}, 0},
+      {"\"a\"=hex:001", {3}, 0},
+      {"\"a\"=hex:01,,02", {3}, 0},
+      {"\"a\"=hex 01", {3}, 0},
+      {"\"a\"=str:\"x\"", {3}, 0},
+      {"\"a\"=hex:01,\\\n\n; note\n  02,03", {}, 1},
+      {"\"a\"=hex:01,\\ ;note\n  02", {}, 1},
+      {"\"a\"=hex:01,\\\n# not here\n\"b\"=\"c\"", {3}, 1},
+      {"\"a\"=hex:01,\\\n[HKEY_CURRENT_USER\\Y]\n\"b\"=\"c\"", {3}, 1},
+      {"\"a\"=hex:01,\\", {}, 1},
+      {"[-HKEY_CURRENT_USER\\Gone]\n\"ignored\"=bad", {}, 0},
+      {"[HKEY_NOWHERE\\X]\n\"ignored\"=bad\n[HKEY_CURRENT_USER\\Y]\n\"v\"=\"w\"", {}, 1},
+      {"[no closing bracket", {3}, 0},
+  };
+  for (const LineCase& c : cases) {
+    const std::string text = std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n") + c.text + "\n";
+    RegFile file;
+    std::vector<RegProblem> problems;
+    ASSERT_TRUE(ParseRegFile(text, &file, &problems)) << c.text;
+    std::vector<int> lines;
+    for (const RegProblem& p : problems) lines.push_back(p.line);
+    EXPECT_EQ(lines, c.badLines) << c.text;
+    size_t values = 0;
+    for (const RegKey& k : file.keys) values += k.values.size();
+    EXPECT_EQ(values, c.values) << c.text;
+  }
+
+  RegFile file;
+  std::vector<RegProblem> problems;
+  ASSERT_TRUE(ParseRegFile("REGEDIT4\n\"orphan\"=\"v\"\n", &file, &problems));
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].line, 2);
+}
+
+TEST(RegFileTest, HeadersAndHostileEncodings) {
+  struct HeaderCase {
+    std::string bytes;
+    bool accepted;
+  };
+  const std::string bom16 = "\xFF\xFE";
+  const HeaderCase cases[] = {
+      {"REGEDIT4\r\n", true},
+      {"  \tREGEDIT4\n", true},
+      {"\xEF\xBB\xBFREGEDIT4\n", true},
+      {bom16 + Utf8ToUtf16("Windows Registry Editor Version 5.00\r\n"), true},
+      {"Windows Registry Editor Version 5.00", true},
+      {"regedit4\n", false},
+      {"\nREGEDIT4\n", false},
+      {"REGEDIT5\n", false},
+      {"Windows Registry Editor Version 5.0\n", false},
+      {"", false},
+      {bom16, false},
+      {bom16 + "R", false},  // an odd byte of UTF-16
+      {std::string("REGEDIT4\0\n", 10), false},
+  };
+  for (const HeaderCase& c : cases) {
+    RegFile file;
+    std::vector<RegProblem> problems;
+    EXPECT_EQ(ParseRegFile(c.bytes, &file, &problems), c.accepted) << c.bytes;
+    if (!c.accepted) {
+      ASSERT_EQ(problems.size(), 1u);
+      EXPECT_EQ(problems[0].line, 0);
+    }
+  }
+
+  // Malformed UTF-16 and UTF-8 turn into U+FFFD, never into a crash.
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x00\xD8\x41\x00", 4)),
+            "\xEF\xBF\xBD"
+            "A");
+  EXPECT_EQ(Utf16ToUtf8(std::string("\x3D\xD8\x00\xDE", 4)), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), std::string("\x3D\xD8\x00\xDE", 4));
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), std::string("\xFD\xFF\xFD\xFF", 4));
+  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), std::string("\xFD\xFF\xFD\xFF", 4));
+
+  // A huge hex list costs what its text costs, and parses.
+  std::string big = "REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"v\"=hex:";
+  for (int i = 0; i < 200000; ++i) big += i + 1 < 200000 ? "ab,\\\n  " : "ab\n";
+  RegFile file;
+  std::vector<RegProblem> problems;
+  ASSERT_TRUE(ParseRegFile(big, &file, &problems));
+  EXPECT_TRUE(problems.empty());
+  ASSERT_EQ(file.keys.size(), 1u);
+  EXPECT_EQ(file.keys[0].values[0].data.size(), 200000u);
+}
+
+}  // namespace
+}  // namespace tqreg
