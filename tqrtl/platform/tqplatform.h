@@ -5,6 +5,7 @@
 //   shows the system's message box and other systems use the terminal
 //   presenter, which never blocks a process that has no terminal.
 // - Modules declare their string resources with TQRTL_STRING_TABLE.
+// - TQPathSeparator: the separator of file paths on this system.
 // - TQModuleOfAddress names the module that contains an address.
 // - TQMktime32, TQTime32 and TQStrftime: calendar time with the Microsoft C
 //   run-time's results on every system.
@@ -19,6 +20,21 @@
 #include <time.h>
 
 #include "tqrtl/platform/export.h"
+
+// File paths. TQPathSeparator is the separator between the directories of a
+// path: '\\' on Windows, '/' elsewhere; TQPathSeparatorText is the same as a
+// string. Lists of directories are separated by ';' on every system.
+// TQIsPathSeparator: whether `c` separates the directories of a path here:
+// the platform's separator, and the backslash on every system (so names in
+// Windows' notation, such as registry key paths, split the same way).
+#if defined(_WIN32)
+inline constexpr char TQPathSeparator = '\\';
+inline constexpr char TQPathSeparatorText[] = "\\";
+#else
+inline constexpr char TQPathSeparator = '/';
+inline constexpr char TQPathSeparatorText[] = "/";
+#endif
+inline constexpr bool TQIsPathSeparator(char c) { return c == TQPathSeparator || c == '\\'; }
 
 // A presenter shows message boxes and sounds beeps for the whole process.
 // Applications and tests install their own with TQSetMessageBoxPresenter.

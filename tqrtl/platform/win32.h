@@ -30,11 +30,19 @@
 #include <objidl.h>
 #include <process.h>
 #include <richedit.h>
+#include <io.h>
+#include <share.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 
 #else  // !_WIN32
+
+#include <stdio.h>
+#include <time.h>
 
 #include <cstdarg>
 #include <cstddef>
@@ -531,6 +539,7 @@ typedef IStream* LPSTREAM;
 #define ERROR_BROKEN_PIPE 109L
 #define ERROR_DISK_FULL 112L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_BUFFER_OVERFLOW 111L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
@@ -1058,6 +1067,138 @@ TQRTL_API char* _strdup(const char* text);
 TQRTL_API int _vsnprintf(char* buffer, size_t count, const char* format, va_list arguments);
 TQRTL_API int _snprintf(char* buffer, size_t count, const char* format, ...);
 TQRTL_API int _vscprintf(const char* format, va_list arguments);
+
+// Environment. Names ignore letter case, as on Windows: GetEnvironmentVariableA
+// takes the variable spelled exactly as asked when there is one, else the
+// first whose name matches ignoring case; SetEnvironmentVariableA replaces a
+// variable of any spelling (a null value removes it). The environment is the
+// process's own (environ): not safe while another thread changes it.
+TQRTL_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+TQRTL_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+
+// Temporary files. GetTempPathA: the directory named by TMPDIR (made
+// absolute), else /tmp, always ending in the path separator. Returns its
+// length without the NUL, or, when `size` is too small, the size needed with
+// the NUL (the buffer untouched). GetTempFileNameA: `path`, a separator when
+// it does not end in one, at most 3 bytes of `prefix`, the unique number in
+// upper-case hex and ".tmp", written to `tempFileName` (MAX_PATH bytes). Only
+// the low 16 bits of `unique` count. A non-zero number only builds the name
+// and is returned; 0 makes the layer pick a free number, starting from the
+// clock and counting up, and create the file empty with mode 0600; the
+// number is returned. Failures return 0: a null argument
+// (ERROR_INVALID_PARAMETER), a path longer than MAX_PATH - 14
+// (ERROR_BUFFER_OVERFLOW), a missing directory (ERROR_DIRECTORY), every
+// number taken (ERROR_FILE_EXISTS), or the errno of the failed create.
+TQRTL_API DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
+TQRTL_API UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique,
+                                       LPSTR tempFileName);
+
+// SearchPathA: looks for `fileName` (with `extension` added when the name has
+// none) and writes its full path. The rules are Win32's: an absolute name is
+// looked up as it is; a name starting with "./" or "../" is looked up from
+// the current directory only; any other name, directory parts included, is
+// looked up below each entry of `path` in order (the first hit wins), where
+// entries are separated by ';' (and ':' here, so that a POSIX PATH works),
+// empty entries are skipped and relative ones are taken from the current
+// directory, which is not searched unless listed ("."). A null `path` means
+// the program's directory, the current directory, then PATH. Directories
+// count as hits. Names match ignoring letter case; the result spells each
+// component as it is on disk. Returns the length without the NUL and sets
+// *filePart (when not null) to the last component in `buffer`; when the
+// result does not fit in `bufferLength` bytes, returns the size needed with
+// the NUL and leaves the buffer and the last error alone. Not found: 0 with
+// ERROR_FILE_NOT_FOUND; an empty or null name: 0 with
+// ERROR_INVALID_PARAMETER.
+TQRTL_API DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension,
+                                   DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
+
+}  // extern "C"
+
+// ---------------------------------------------------------------------------
+// C run-time files. Paths use '/' (TQPathSeparator); a backslash is an
+// ordinary character of a file name here.
+#define _MAX_PATH 260
+// Share modes of _fsopen.
+#define _SH_DENYRW 0x10
+#define _SH_DENYWR 0x20
+#define _SH_DENYRD 0x30
+#define _SH_DENYNO 0x40
+// st_mode bits of _stat (the same values as POSIX's).
+#define _S_IFMT 0xF000
+#define _S_IFDIR 0x4000
+#define _S_IFCHR 0x2000
+#define _S_IFREG 0x8000
+#define _S_IREAD 0x0100
+#define _S_IWRITE 0x0080
+#define _S_IEXEC 0x0040
+
+// The file facts _stat reports, with the C run-time's field names. The
+// POSIX header's st_atime/st_mtime/st_ctime macros are kept out of the way.
+#pragma push_macro("st_atime")
+#pragma push_macro("st_mtime")
+#pragma push_macro("st_ctime")
+#undef st_atime
+#undef st_mtime
+#undef st_ctime
+struct _stat {
+  unsigned int st_dev;
+  unsigned long long st_ino;
+  unsigned int st_mode;  // _S_IF* type bits and the permission bits
+  unsigned int st_nlink;
+  unsigned int st_uid;
+  unsigned int st_gid;
+  unsigned int st_rdev;
+  long long st_size;
+  time_t st_atime;
+  time_t st_mtime;
+  time_t st_ctime;  // the last status change: POSIX keeps no creation time
+};
+#pragma pop_macro("st_atime")
+#pragma pop_macro("st_mtime")
+#pragma pop_macro("st_ctime")
+
+extern "C" {
+
+// _fullpath: the absolute form of `path` (the current directory when null or
+// empty): relative paths are taken from the current directory and "." and
+// ".." are folded without looking at the disk (symbolic links stay as they
+// are). Written to `buffer` of `size` bytes, or, when `buffer` is null, to a
+// new block of at least _MAX_PATH bytes to be freed with free(). Returns the
+// buffer, or null with errno ERANGE when the result does not fit (ENOMEM when
+// the block cannot be had).
+TQRTL_API char* _fullpath(char* buffer, const char* path, size_t size);
+
+// _fsopen: fopen with a share mode. Modes: "r", "w", "a", each with an
+// optional "+", and "b" or "t" (both ignored: files are binary here); other
+// mode letters of the Microsoft run-time are ignored. Share modes are kept
+// among _fsopen opens in any process, through advisory locks on the open
+// file: an open fails with errno EACCES, before "w" empties anything, when it
+// would read a file that another open denies reading (_SH_DENYRD,
+// _SH_DENYRW), write one that another denies writing (_SH_DENYWR,
+// _SH_DENYRW), or deny what another open already does. Opens through plain
+// fopen do not take part. A file system without such locks allows every
+// open. A bad mode or share flag fails with EINVAL.
+TQRTL_API FILE* _fsopen(const char* path, const char* mode, int shareFlag);
+
+// _flushall: flushes every open output stream of the process; returns 0 (the
+// C library does not report how many streams are open), or -1 when a flush
+// failed.
+TQRTL_API int _flushall(void);
+
+// _dup, _fileno, _fdopen: dup, fileno and fdopen, with fdopen taking the
+// modes _fsopen takes. Failures: -1 or null with errno set.
+TQRTL_API int _dup(int fd);
+TQRTL_API int _fileno(FILE* stream);
+TQRTL_API FILE* _fdopen(int fd, const char* mode);
+
+// _stat: the facts of the file or directory at `path` (symbolic links
+// followed). Returns 0, or -1 with errno (ENOENT for a missing file, EINVAL
+// for a null argument).
+// (The function and the structure share their name, as in the C run-time.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wshadow"
+TQRTL_API int _stat(const char* path, struct _stat* buffer);
+#pragma GCC diagnostic pop
 
 }  // extern "C"
 

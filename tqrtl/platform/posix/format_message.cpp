@@ -79,6 +79,7 @@ constexpr SystemText kSystemTexts[] = {
     {ERROR_FILE_EXISTS, "The file exists."},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
     {ERROR_BROKEN_PIPE, "The pipe has been ended."},
+    {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
     {ERROR_DISK_FULL, "There is not enough space on the disk."},
     {ERROR_CALL_NOT_IMPLEMENTED, "This function is not supported on this system."},
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},

@@ -42,6 +42,15 @@ TQRTL_API DWORD Win32ErrorFromErrno(int error);
 // SetLastErrorFromErrno: SetLastError(Win32ErrorFromErrno(errno)).
 void SetLastErrorFromErrno();
 
+// CurrentDirectory: the current directory, or "" with errno set.
+std::string CurrentDirectory();
+
+// FoldPath: `path` made absolute against the current directory (which a
+// null or empty path stands for), with empty, "." and ".." components
+// folded away without looking at the disk; ".." above the root stays at the
+// root. "" with errno set when the current directory cannot be read.
+TQRTL_API std::string FoldPath(const char* path);
+
 // The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
 // items in Windows' form, the number items as numbers.
 struct NumericLocale {
