@@ -21,6 +21,7 @@
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
 #include "tqrtl/strings/SearchString.h"
+#include "tqrtl/strings/SegmentedString.h"
 #include "tqrtl/strings/StrUtil.h"
 #include "tqrtl/strings/TQString.h"
 #include "tqrtl/time/TQTime.h"
