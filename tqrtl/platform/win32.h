@@ -269,6 +269,10 @@ typedef struct _OSVERSIONINFOA {
   CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
 
+// Only passed through (CreateICA); its layout is not used.
+struct _devicemodeA;
+typedef struct _devicemodeA DEVMODEA, *LPDEVMODEA;
+
 typedef struct _SYSTEM_INFO {
   WORD wProcessorArchitecture;
   WORD wReserved;
@@ -847,6 +851,30 @@ typedef IStream* LPSTREAM;
 #define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_CAPITAL 0x14
+#define VK_NUMPAD0 0x60
+#define VK_NUMPAD9 0x69
+#define VK_MULTIPLY 0x6A
+#define VK_ADD 0x6B
+#define VK_SUBTRACT 0x6D
+#define VK_DECIMAL 0x6E
+#define VK_DIVIDE 0x6F
+#define VK_OEM_1 0xBA
+#define VK_OEM_PLUS 0xBB
+#define VK_OEM_COMMA 0xBC
+#define VK_OEM_MINUS 0xBD
+#define VK_OEM_PERIOD 0xBE
+#define VK_OEM_2 0xBF
+#define VK_OEM_3 0xC0
+#define VK_OEM_4 0xDB
+#define VK_OEM_5 0xDC
+#define VK_OEM_6 0xDD
+#define VK_OEM_7 0xDE
+// GetDeviceCaps indexes.
+#define HORZRES 8
+#define VERTRES 10
+#define BITSPIXEL 12
+#define PLANES 14
 
 // ---------------------------------------------------------------------------
 // Functions the POSIX layer provides. Each behaves as its Win32 namesake,
@@ -1111,6 +1139,40 @@ TQRTL_API UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique,
 // ERROR_INVALID_PARAMETER.
 TQRTL_API DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR fileName, LPCSTR extension,
                                    DWORD bufferLength, LPSTR buffer, LPSTR* filePart);
+
+// System version. GetVersionExA reports the Windows NT line, version 6.2,
+// build 9200, no service pack: what Windows 8 and later report to programs
+// that declare no version of their own. `dwOSVersionInfoSize` must be the
+// size of OSVERSIONINFOA (148) or of its extended form (156, whose extra
+// fields read as a workstation without service pack); any other size gives
+// FALSE with ERROR_INSUFFICIENT_BUFFER.
+TQRTL_API BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA versionInfo);
+
+// The display. CreateICA("DISPLAY", ...) (the name ignoring case, as driver
+// or device) gives an information context of the display; any other device
+// gives null with ERROR_INVALID_PARAMETER. GetDeviceCaps of it: LOGPIXELSX
+// and LOGPIXELSY 96 (a standard-size display font: there is no one display
+// here whose setting could be read), BITSPIXEL 32, PLANES 1, other indexes
+// 0; a handle that is not a live context gives 0. DeleteDC releases the
+// context (FALSE with ERROR_INVALID_HANDLE for anything else).
+TQRTL_API HDC WINAPI CreateICA(LPCSTR driver, LPCSTR device, LPCSTR port,
+                               const DEVMODEA* initData);
+TQRTL_API int WINAPI GetDeviceCaps(HDC dc, int index);
+TQRTL_API BOOL WINAPI DeleteDC(HDC dc);
+
+// The keyboard. A process here has no keyboard of its own, so
+// GetKeyboardState reports every key up (256 zero bytes; FALSE with
+// ERROR_INVALID_PARAMETER for a null buffer). ToAscii translates a virtual
+// key on the United States layout under the given key state: letters (lower
+// case unless Shift or Caps Lock, but not both, is down; with Control, the
+// control character 1-26), digits and their shifted symbols, the OEM
+// punctuation keys, the numeric keypad, space, Return ('\r'), Backspace
+// ('\b'), Tab and Escape. Writes the character to the low byte of *out and
+// returns 1; a key without a character, a key-up scan code (bit 15) or a
+// null state or output returns 0.
+TQRTL_API BOOL WINAPI GetKeyboardState(PBYTE keyState);
+TQRTL_API int WINAPI ToAscii(UINT virtualKey, UINT scanCode, const BYTE* keyState, LPWORD out,
+                             UINT flags);
 
 }  // extern "C"
 
