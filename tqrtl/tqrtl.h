@@ -17,6 +17,8 @@
 #include "tqrtl/core/WorkerThread.h"
 #include "tqrtl/errors/TQException.h"
 #include "tqrtl/errors/TQTrace.h"
+#include "tqrtl/files/FileUtil.h"
+#include "tqrtl/files/SysUtil.h"
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
