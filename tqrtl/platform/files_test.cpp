@@ -337,6 +337,24 @@ TEST_F(FilesTest, StatReportsSizeAndKind) {
   EXPECT_EQ(errno, ENOENT);
 }
 
+TEST_F(FilesTest, ModulesLoadAsDataOnlyWhenTheLoaderTakesThem) {
+  char self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+  const HMODULE module = LoadLibraryExA(self, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_TRUE(FreeLibrary(module));
+
+  WriteAll(In("text.dll"), "this is not a module\n");
+  WriteAll(In("empty.dll"), "");
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryExA(In("text.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+  EXPECT_EQ(LoadLibraryExA(In("empty.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  SetLastError(0);
+  EXPECT_EQ(LoadLibraryExA(In("missing.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_NE(GetLastError(), 0u);
+}
+
 // SearchPathA over a small tree; names relative to the test directory,
 // which is also the current directory.
 class SearchPathTest : public FilesTest {

@@ -898,6 +898,17 @@ TQRTL_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 TQRTL_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 TQRTL_API int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 
+// Modules as data. LoadLibraryExA(path, null, LOAD_LIBRARY_AS_DATAFILE) maps
+// the file read-only, without running any of it, when the system's loader
+// would accept it (here: an ELF shared object or executable of this
+// machine), and returns a handle with bit 0 set; FreeLibrary unmaps it.
+// Failures: a missing file gives ERROR_MOD_NOT_FOUND, a file that is not
+// such an image (an empty one too) ERROR_BAD_EXE_FORMAT, other flags or a
+// file handle ERROR_INVALID_PARAMETER (code is loaded by other means);
+// FreeLibrary of anything else gives FALSE with ERROR_INVALID_HANDLE.
+TQRTL_API HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
+TQRTL_API BOOL WINAPI FreeLibrary(HMODULE module);
+
 // Code pages. The narrow (ANSI) code page is UTF-8: GetACP() is CP_UTF8 and
 // CP_ACP means UTF-8. The OEM code page is 437. MultiByteToWideChar and
 // WideCharToMultiByte know CP_ACP, CP_OEMCP, CP_UTF8, 437 and 1252; any other

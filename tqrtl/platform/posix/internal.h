@@ -51,6 +51,13 @@ std::string CurrentDirectory();
 // root. "" with errno set when the current directory cannot be read.
 TQRTL_API std::string FoldPath(const char* path);
 
+// IsLoadableElf: whether the `size` bytes at `image` (a whole file) are an
+// ELF shared object or executable that this machine's loader could map: its
+// class, byte order, version and architecture, one or more loadable
+// segments, and program headers and segments inside the file. Reads nothing
+// outside the `size` bytes.
+TQRTL_API bool IsLoadableElf(const void* image, size_t size);
+
 // The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
 // items in Windows' form, the number items as numbers.
 struct NumericLocale {
