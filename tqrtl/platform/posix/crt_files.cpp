@@ -123,13 +123,14 @@ off_t NewSlot() {
   return static_cast<off_t>(mix % static_cast<unsigned long long>(kRangeSize));
 }
 
-// Applies the share rules to the new open `fd`. Returns false (errno
-// EACCES) when it conflicts with an open that is already there.
-bool JoinShare(int fd, const Mode& mode, int share) {
-  const bool deny_read = share == _SH_DENYRD || share == _SH_DENYRW;
-  const bool deny_write = share == _SH_DENYWR || share == _SH_DENYRW;
-  const bool marks[4] = {mode.read, mode.write, deny_read, deny_write};
-  const short type = mode.read ? F_RDLCK : F_WRLCK;
+}  // namespace
+
+bool JoinShareModes(int fd, bool read, bool write, bool deny_read, bool deny_write) {
+  const bool marks[4] = {read, write, deny_read, deny_write};
+  // The kind of lock the descriptor allows: write locks need write access,
+  // read locks read access.
+  const int access = fcntl(fd, F_GETFL);
+  const short type = access >= 0 && (access & O_ACCMODE) == O_WRONLY ? F_WRLCK : F_RDLCK;
   for (int attempt = 0; attempt < 3; ++attempt) {
     const off_t slot = NewSlot();
     bool placed = true;
@@ -141,8 +142,8 @@ bool JoinShare(int fd, const Mode& mode, int share) {
       }
       placed = error == 0;
     }
-    const bool conflict = !placed || (mode.read && Held(fd, kDeniesRead)) ||
-                          (mode.write && Held(fd, kDeniesWrite)) ||
+    const bool conflict = !placed || (read && Held(fd, kDeniesRead)) ||
+                          (write && Held(fd, kDeniesWrite)) ||
                           (deny_read && Held(fd, kHasRead)) || (deny_write && Held(fd, kHasWrite));
     if (!conflict) return true;
     for (int right = 0; right < 4; ++right) {
@@ -157,7 +158,6 @@ bool JoinShare(int fd, const Mode& mode, int share) {
   return false;
 }
 
-}  // namespace
 }  // namespace tqrtl::posix
 
 using namespace tqrtl::posix;
@@ -198,7 +198,9 @@ FILE* _fsopen(const char* path, const char* mode, int shareFlag) {
     errno = EACCES;
     return nullptr;
   }
-  if (!JoinShare(fd, parsed, shareFlag) || (parsed.truncate && ftruncate(fd, 0) != 0)) {
+  const bool deny_read = shareFlag == _SH_DENYRD || shareFlag == _SH_DENYRW;
+  const bool deny_write = shareFlag == _SH_DENYWR || shareFlag == _SH_DENYRW;
+  if (!JoinShareModes(fd, parsed.read, parsed.write, deny_read, deny_write) || (parsed.truncate && ftruncate(fd, 0) != 0)) {
     const int error = errno;
     close(fd);
     errno = error;

@@ -51,6 +51,14 @@ std::string CurrentDirectory();
 // root. "" with errno set when the current directory cannot be read.
 TQRTL_API std::string FoldPath(const char* path);
 
+// JoinShareModes: enters the new open `fd` (which reads and/or writes)
+// among the opens of its file that keep Win32 share modes (_fsopen,
+// CreateFileA; see crt_files.cpp), denying others reading and/or writing.
+// Returns false with errno EACCES, taking no part, when it conflicts with an
+// open already there. A file system without open-file-description locks
+// allows every open.
+bool JoinShareModes(int fd, bool read, bool write, bool deny_read, bool deny_write);
+
 // IsLoadableElf: whether the `size` bytes at `image` (a whole file) are an
 // ELF shared object or executable that this machine's loader could map: its
 // class, byte order, version and architecture, one or more loadable
