@@ -55,8 +55,7 @@ bool Inside(uint64_t offset, uint64_t length, uint64_t size) {
 
 // The data-file mappings handed out: handle -> (address, length).
 std::mutex g_lock;
-std::map<HMODULE, std::pair<void*, size_t>>* g_mappings =
-    new std::map<HMODULE, std::pair<void*, size_t>>;  // never freed: used at exit
+std::map<HMODULE, std::pair<void*, size_t>> g_mappings;
 
 }  // namespace
 
@@ -124,7 +123,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
   const HMODULE handle =
       reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(image) | static_cast<uintptr_t>(1));
   std::lock_guard<std::mutex> hold(g_lock);
-  (*g_mappings)[handle] = {image, length};
+  g_mappings[handle] = {image, length};
   return handle;
 }
 
@@ -132,13 +131,13 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
   std::pair<void*, size_t> mapping;
   {
     std::lock_guard<std::mutex> hold(g_lock);
-    const auto found = g_mappings->find(module);
-    if (found == g_mappings->end()) {
+    const auto found = g_mappings.find(module);
+    if (found == g_mappings.end()) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
     mapping = found->second;
-    g_mappings->erase(found);
+    g_mappings.erase(found);
   }
   munmap(mapping.first, mapping.second);
   return TRUE;

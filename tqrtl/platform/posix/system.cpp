@@ -22,11 +22,11 @@ struct DisplayContext {
   int unused;
 };
 std::mutex g_contexts_lock;
-std::set<const void*>* g_contexts = new std::set<const void*>;  // never freed: used at exit
+std::set<const void*> g_contexts;
 
 bool IsLiveContext(HDC dc) {
   std::lock_guard<std::mutex> hold(g_contexts_lock);
-  return g_contexts->count(dc) != 0;
+  return g_contexts.count(dc) != 0;
 }
 
 // The United States layout: the character of a key without and with Shift.
@@ -101,7 +101,7 @@ HDC WINAPI CreateICA(LPCSTR driver, LPCSTR device, LPCSTR port, const DEVMODEA* 
   }
   DisplayContext* context = new DisplayContext{0};
   std::lock_guard<std::mutex> hold(g_contexts_lock);
-  g_contexts->insert(context);
+  g_contexts.insert(context);
   return reinterpret_cast<HDC>(context);
 }
 
@@ -123,7 +123,7 @@ int WINAPI GetDeviceCaps(HDC dc, int index) {
 BOOL WINAPI DeleteDC(HDC dc) {
   {
     std::lock_guard<std::mutex> hold(g_contexts_lock);
-    if (g_contexts->erase(dc) == 0) {
+    if (g_contexts.erase(dc) == 0) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
