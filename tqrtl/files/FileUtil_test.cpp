@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "tqrtl/files/SysUtil.h"
 
@@ -188,6 +189,17 @@ TEST(SysUtilTest, ReportsTheNtLineAStandardDisplayAndKeys) {
   EXPECT_EQ(SysUtil::KeyCodeToASCII('A', 0x1E | 0x8000), 'a');  // only 7 bits of the scan code
   EXPECT_EQ(SysUtil::KeyCodeToASCII(VK_RETURN, 0x1C), '\r');
   EXPECT_EQ(SysUtil::KeyCodeToASCII(VK_SHIFT, 0x2A), 0);
+}
+
+TEST(SysUtilTest, PagesAndProcessors) {
+  const unsigned long page = SysUtil::GetMemoryPageSize();
+  EXPECT_GE(page, 4096ul);
+  EXPECT_EQ(page & (page - 1), 0ul) << page;  // a power of two
+  const unsigned processors = std::thread::hardware_concurrency();
+  if (processors != 0) {
+    EXPECT_EQ(SysUtil::IsMultiProcessorHost(), processors > 1 ? 1 : 0);
+  }
+  EXPECT_NE(SysUtil::IsUniProcessorHost(), SysUtil::IsMultiProcessorHost());
 }
 
 }  // namespace

@@ -60,6 +60,20 @@ int IsLargeFonts() {
   return density >= kLargeFontsPixelsPerInch ? 1 : 0;
 }
 
+unsigned long GetMemoryPageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+int IsUniProcessorHost() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors == 1 ? 1 : 0;
+}
+
+int IsMultiProcessorHost() { return IsUniProcessorHost() ? 0 : 1; }
+
 char KeyCodeToASCII(unsigned int virtualKey, unsigned int scanCode) {
   BYTE state[256];
   if (!GetKeyboardState(state)) std::memset(state, 0, sizeof state);

@@ -28,6 +28,14 @@ TQRTL_API int IsNewNTShell();
 // asked.
 TQRTL_API int IsLargeFonts();
 
+// GetMemoryPageSize: the size of a memory page in bytes (GetSystemInfo).
+TQRTL_API unsigned long GetMemoryPageSize();
+
+// IsUniProcessorHost: 1 when the system has exactly one processor, else 0.
+// IsMultiProcessorHost: the opposite.
+TQRTL_API int IsUniProcessorHost();
+TQRTL_API int IsMultiProcessorHost();
+
 // KeyCodeToASCII: the character that `virtualKey` gives under the current
 // keyboard state (ToAscii with the low 7 bits of `scanCode`), or 0 when the
 // key gives none.
