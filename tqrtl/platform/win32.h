@@ -1069,15 +1069,28 @@ TQRTL_API BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
 TQRTL_API int WINAPI GetThreadPriority(HANDLE thread);
 TQRTL_API void WINAPI GetSystemInfo(LPSYSTEM_INFO info);
 
-// Events and waits (see tqrtl/platform/README.md).
+// Events and waits. Named events are shared with the other processes of
+// the same user (see tqrtl/platform/README.md).
 TQRTL_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset,
                                      BOOL initialState, LPCSTR name);
+TQRTL_API HANDLE WINAPI OpenEventA(DWORD access, BOOL inheritHandle, LPCSTR name);
 TQRTL_API BOOL WINAPI SetEvent(HANDLE event);
 TQRTL_API BOOL WINAPI ResetEvent(HANDLE event);
 TQRTL_API BOOL WINAPI PulseEvent(HANDLE event);
 TQRTL_API DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 TQRTL_API DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                               DWORD milliseconds);
+
+// File mappings: of the paging file (INVALID_HANDLE_VALUE; named ones are
+// shared with the other processes of the same user) or of an open file.
+// Views start at multiples of 64 KiB.
+TQRTL_API HANDLE WINAPI CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES security,
+                                           DWORD protect, DWORD maximumSizeHigh,
+                                           DWORD maximumSizeLow, LPCSTR name);
+TQRTL_API HANDLE WINAPI OpenFileMappingA(DWORD access, BOOL inheritHandle, LPCSTR name);
+TQRTL_API LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh,
+                                      DWORD offsetLow, SIZE_T bytes);
+TQRTL_API BOOL WINAPI UnmapViewOfFile(LPCVOID address);
 
 // Heaps. A maximum size of 0 makes a growable heap; otherwise the heap is
 // bounded. Failures return null (HeapSize: (SIZE_T)-1) with
