@@ -13,6 +13,7 @@
 #include "tqrtl/core/TQEvent.h"
 #include "tqrtl/core/TQHeap.h"
 #include "tqrtl/core/TQInterlocked.h"
+#include "tqrtl/core/TQLiteMutex.h"
 #include "tqrtl/core/TQPlex.h"
 #include "tqrtl/core/WorkerThread.h"
 #include "tqrtl/errors/TQException.h"
