@@ -893,6 +893,18 @@ TQRTL_API DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD message
 TQRTL_API HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);
 TQRTL_API HLOCAL WINAPI LocalFree(HLOCAL memory);
 
+// Memory probes. IsBadReadPtr / IsBadWritePtr: TRUE when some byte of the
+// `size` bytes at `p` is not mapped readable (writable) in this process,
+// judged from the kernel's map of the process, without touching the memory;
+// a range that wraps around the address space is bad; a size of 0 is never
+// bad. The answer can be stale as soon as it is given if another thread
+// changes the mappings.
+TQRTL_API BOOL WINAPI IsBadReadPtr(const void* p, UINT_PTR size);
+TQRTL_API BOOL WINAPI IsBadWritePtr(LPVOID p, UINT_PTR size);
+
+// _close: closes a C run-time file descriptor (close). 0, or -1 with errno.
+TQRTL_API int _close(int fd);
+
 // Modules and string resources.
 TQRTL_API HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 TQRTL_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
