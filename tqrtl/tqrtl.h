@@ -20,6 +20,8 @@
 #include "tqrtl/errors/TQTrace.h"
 #include "tqrtl/files/FileUtil.h"
 #include "tqrtl/files/SysUtil.h"
+#include "tqrtl/files/TQStorage.h"
+#include "tqrtl/files/TQStream.h"
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
