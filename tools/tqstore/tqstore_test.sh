@@ -2,7 +2,10 @@
 # Runs tqstore on storage files it makes and damages, checking its output,
 # its exit codes and what it leaves on disk. Called by ctest as
 #   tqstore_test.sh <tqstore> <scratch directory>
+# with TQSTORE_RUNNER set to the program that runs it (wine) when the tool
+# is a Windows program.
 set -u
+runner=${TQSTORE_RUNNER:-}
 tqstore=$1
 work=$2
 rm -rf "$work" && mkdir -p "$work" || exit 1
@@ -14,7 +17,7 @@ run() {
   local code=$1 expected=$2
   shift 2
   local out status
-  out=$("$tqstore" "$@" 2>&1)
+  out=$($runner "$tqstore" "$@" 2>&1)
   status=$?
   if [ "$status" != "$code" ]; then
     echo "FAIL: tqstore $*: exit $status, expected $code; output: $out"
