@@ -33,16 +33,15 @@ std::uint32_t GetU32(const unsigned char* p) {
          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-// Size of the file behind `path` as the file system reports it, or
-// INVALID_FILE_SIZE.
+// Size of the file behind `path` as the file system reports it (not what a
+// stream's buffer may still hold), or INVALID_FILE_SIZE when it cannot be
+// taken or does not fit the format's 32 bits.
 DWORD FileSizeByPath(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return INVALID_FILE_SIZE;
-  DWORD high = 0;
-  DWORD size = GetFileSize(file, &high);
-  CloseHandle(file);
-  return high != 0 ? INVALID_FILE_SIZE : size;
+  struct _stat info;
+  if (_stat(path, &info) != 0 || info.st_size < 0 ||
+      static_cast<unsigned long long>(info.st_size) >= INVALID_FILE_SIZE)
+    return INVALID_FILE_SIZE;
+  return static_cast<DWORD>(info.st_size);
 }
 
 // A new, empty, uniquely named file in the temporary directory.
