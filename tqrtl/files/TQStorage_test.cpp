@@ -27,8 +27,14 @@ std::string Contents(TQStorage& storage, const char* name) {
   if (!storage.FindSection(name, &s)) return "<missing>";
   EXPECT_EQ(s.Rewind(), 1);
   std::string bytes;
-  unsigned char c;
-  while (s.Read(&c)) bytes += static_cast<char>(c);
+  char piece[4096];
+  ULONG got = 0;
+  HRESULT hr;
+  do {
+    hr = s.Data()->Read(piece, sizeof piece, &got);
+    bytes.append(piece, got);
+  } while (hr == S_OK);
+  EXPECT_EQ(hr, S_FALSE);
   return bytes;
 }
 
@@ -231,9 +237,16 @@ TEST(TQStorageTest, HostileFilesFailAndCostNothing) {
       {"an empty file", ""},
       {"a cut count", std::string("\x01\x00", 2)},
   };
-  // Cut anywhere before its last byte, the golden file is hostile too.
-  for (size_t n = 0; n < golden.size(); ++n)
-    cases.push_back({"cut to " + std::to_string(n) + " bytes", golden.substr(0, n)});
+  // Cut before its last byte, the golden file is hostile too: at and around
+  // every boundary of its count, names, sizes and data, and in between.
+  std::set<size_t> cuts = {1, 2, 3, 4, 5};
+  for (size_t entry = 0; entry < 4; ++entry)
+    for (size_t at : {0, 1, 259, 260, 261, 263, 264}) cuts.insert(4 + 264 * entry + at);
+  for (size_t n = 1060; n < golden.size(); ++n) cuts.insert(n);
+  for (size_t n = 0; n < golden.size(); n += 97) cuts.insert(n);
+  for (size_t n : cuts)
+    if (n < golden.size())
+      cases.push_back({"cut to " + std::to_string(n) + " bytes", golden.substr(0, n)});
 
   const std::string bystander = dir.File("bystander.txt");
   WriteBytes(bystander, "keep me");
