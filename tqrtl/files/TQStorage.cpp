@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "tqrtl/errors/TQException.h"
+#include "tqrtl/files/FileUtil.h"
 
 namespace {
 
@@ -42,17 +43,6 @@ DWORD FileSizeByPath(const char* path) {
       static_cast<unsigned long long>(info.st_size) >= INVALID_FILE_SIZE)
     return INVALID_FILE_SIZE;
   return static_cast<DWORD>(info.st_size);
-}
-
-// A new, empty, uniquely named file in the temporary directory.
-int GetTempFile(TQString* path, const char* prefix) {
-  char dir[MAX_PATH + 1];
-  const DWORD n = GetTempPathA(MAX_PATH, dir);
-  if (n == 0 || n > MAX_PATH) return 0;
-  char name[MAX_PATH + 1];
-  if (GetTempFileNameA(dir, prefix, 0, name) == 0) return 0;
-  *path = name;
-  return 1;
 }
 
 // The offsets a seek can reach in one call (long is 32-bit on Windows).
@@ -344,7 +334,7 @@ int TQStorage::AddSection(const char* name, TQStream* stream) {
       std::strlen(name) > TQStorageDirectory::kNameFieldSize || Lookup(name) != nullptr)
     return 0;
   TQString path;
-  if (!GetTempFile(&path, "tmp")) return 0;
+  if (!FileUtil::GetTempFile(&path, "tmp")) return 0;
   FILE* file = _fsopen(path, "w+b", _SH_DENYNO);
   if (file == nullptr) {
     std::remove(path);

@@ -182,7 +182,7 @@ char* _fullpath(char* buffer, const char* path, size_t size) {
   return buffer;
 }
 
-FILE* _fsopen(const char* path, const char* mode, int shareFlag) {
+static FILE* OpenShared(const char* path, const char* mode, int shareFlag) {
   Mode parsed;
   if (path == nullptr || !ParseMode(mode, &parsed) ||
       (shareFlag != _SH_DENYRW && shareFlag != _SH_DENYWR && shareFlag != _SH_DENYRD &&
@@ -212,6 +212,15 @@ FILE* _fsopen(const char* path, const char* mode, int shareFlag) {
     close(fd);
     errno = error;
   }
+  return stream;
+}
+
+// The Microsoft run-time leaves the system's reason for a failed open as the
+// thread's last error (its CreateFile sets it); callers such as the file
+// stream's exception read it from there.
+FILE* _fsopen(const char* path, const char* mode, int shareFlag) {
+  FILE* stream = OpenShared(path, mode, shareFlag);
+  if (stream == nullptr) SetLastErrorFromErrno();
   return stream;
 }
 
