@@ -335,7 +335,10 @@ int TQStorage::AddSection(const char* name, TQStream* stream) {
     return 0;
   TQString path;
   if (!FileUtil::GetTempFile(&path, "tmp")) return 0;
-  FILE* file = _fsopen(path, "w+b", _SH_DENYNO);
+  // The file is new and empty, so it is opened for update without
+  // truncating it: truncation would make some file systems (ext4) write the
+  // section out to disk as soon as it is closed.
+  FILE* file = _fsopen(path, "r+b", _SH_DENYNO);
   if (file == nullptr) {
     std::remove(path);
     return 0;
