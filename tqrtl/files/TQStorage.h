@@ -38,6 +38,12 @@
 //   allocated no more than the file's size and created no file. Bytes after
 //   the last section are ignored.
 // - Sections are copied in pieces of at most 1 MiB, whatever their size.
+// - A section's temporary file is opened unbuffered, for update, without
+//   truncating it (it is new and empty).
+//
+// Every TQStream handed out for a section shares the section's FILE* and
+// file position, and does not own it: after Close (or the storage's
+// destruction) such a stream must no longer be used.
 //
 // Failures are results of 0; the only exception that leaves this class is
 // TQMemoryException. Not locked: one thread uses a storage at a time. Load
