@@ -142,8 +142,9 @@ int main(int argc, char** argv) {
   // Throughput ratio: the reference's time over ours.
   const double ratio = reporter.Ratio("storage/read+write by hand", "storage/TQStorage Save+Open");
   if (ratio > 0)
-    std::printf("\nSave + Open throughput / hand-made copies' throughput: %.2fx (target >= %.2fx)%s\n",
-                ratio, kTarget, ratio >= kTarget ? "" : "  MISSED");
+    std::printf(
+        "\nSave + Open throughput / hand-made copies' throughput: %.2fx (target >= %.2fx)%s\n",
+        ratio, kTarget, ratio >= kTarget ? "" : "  MISSED");
   std::error_code ignored;
   std::filesystem::remove_all(Scratch(), ignored);
   benchmark::Shutdown();

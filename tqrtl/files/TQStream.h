@@ -319,6 +319,11 @@ class TQRTL_API TQStream final : public FileStreamIStreamImpl<TQStream> {
   // Data: this stream as its IStream (never null, no reference added).
   IStream* Data() { return this; }
 
+  // The stream interface's own Read and Write stay callable beside the
+  // typed ones below.
+  using FileStreamIStreamImpl<TQStream>::Read;
+  using FileStreamIStreamImpl<TQStream>::Write;
+
   // Rewind: Seek to 0 through Data(). 1 on S_OK, else 0.
   int Rewind();
 
