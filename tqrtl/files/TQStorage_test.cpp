@@ -237,16 +237,9 @@ TEST(TQStorageTest, HostileFilesFailAndCostNothing) {
       {"an empty file", ""},
       {"a cut count", std::string("\x01\x00", 2)},
   };
-  // Cut before its last byte, the golden file is hostile too: at and around
-  // every boundary of its count, names, sizes and data, and in between.
-  std::set<size_t> cuts = {1, 2, 3, 4, 5};
-  for (size_t entry = 0; entry < 4; ++entry)
-    for (size_t at : {0, 1, 259, 260, 261, 263, 264}) cuts.insert(4 + 264 * entry + at);
-  for (size_t n = 1060; n < golden.size(); ++n) cuts.insert(n);
-  for (size_t n = 0; n < golden.size(); n += 97) cuts.insert(n);
-  for (size_t n : cuts)
-    if (n < golden.size())
-      cases.push_back({"cut to " + std::to_string(n) + " bytes", golden.substr(0, n)});
+  // Cut anywhere before its last byte, the golden file is hostile too.
+  for (size_t n = 0; n < golden.size(); ++n)
+    cases.push_back({"cut to " + std::to_string(n) + " bytes", golden.substr(0, n)});
 
   const std::string bystander = dir.File("bystander.txt");
   WriteBytes(bystander, "keep me");
@@ -261,17 +254,22 @@ TEST(TQStorageTest, HostileFilesFailAndCostNothing) {
     EXPECT_TRUE(dir.Files(known).empty());  // no temporary file was made
     EXPECT_EQ(ReadBytes(path), c.bytes);
     EXPECT_EQ(ReadBytes(bystander), "keep me");
-    // Unbound again: it can be opened on a sound file.
-    WriteBytes(path, golden);
-    ASSERT_TRUE(storage.Open(path.c_str()));
-    EXPECT_EQ(storage.SectionCount(), 4u);
   }
 
+  // A failed open leaves the storage unbound, ready for a sound file.
+  const std::string path = dir.File("retry.tqs");
+  WriteBytes(path, golden.substr(0, 700));
+  TQStorage retried;
+  EXPECT_FALSE(retried.Open(path.c_str()));
+  WriteBytes(path, golden);
+  ASSERT_TRUE(retried.Open(path.c_str()));
+  ExpectGoldenSections(retried);
+
   // Bytes behind the last section belong to no section and are ignored.
-  const std::string path = dir.File("trailing.tqs");
-  WriteBytes(path, golden + "junk");
+  const std::string trailing = dir.File("trailing.tqs");
+  WriteBytes(trailing, golden + "junk");
   TQStorage storage;
-  ASSERT_TRUE(storage.Open(path.c_str()));
+  ASSERT_TRUE(storage.Open(trailing.c_str()));
   ExpectGoldenSections(storage);
 }
 
