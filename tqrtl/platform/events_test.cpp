@@ -280,6 +280,7 @@ TEST(ThreadTest, HandlesAreWaitableAndKeepTheExitCode) {
   EXPECT_FALSE(SetThreadPriority(thread, 5));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+  EXPECT_TRUE(CloseHandle(GetCurrentThread()));  // a pseudo handle: nothing to close
 
   EXPECT_TRUE(TQThreadExists(id));
   EXPECT_TRUE(TQThreadExists(GetCurrentThreadId()));

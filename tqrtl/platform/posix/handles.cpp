@@ -129,6 +129,10 @@ size_t OpenHandleCount() { return Table().Count(); }
 }  // namespace tqrtl::posix
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE handle) {
+  // The pseudo handles of the current process (-1) and thread (-2) close
+  // as a no-op, as on Windows.
+  const auto value = reinterpret_cast<std::intptr_t>(handle);
+  if (value == -1 || value == -2) return TRUE;
   std::shared_ptr<tqrtl::posix::HandleObject> object = tqrtl::posix::Table().Remove(handle);
   if (!object) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -139,7 +139,7 @@ static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 // EventObject: an event handle's object. Unnamed events own their state;
 // named ones point into shared memory that `keeper` keeps mapped.
-class EventObject : public HandleObject, public Waitable {
+class TQRTL_API EventObject : public HandleObject, public Waitable {
  public:
   EventObject(EventState* state, std::shared_ptr<void> keeper)
       : HandleObject(HandleKind::kEvent), state_(state), keeper_(std::move(keeper)) {}
