@@ -32,6 +32,13 @@ const std::filesystem::path& Scratch() {
     std::filesystem::create_directories(d);
     // Sections' temporary files go here too, where they can be counted.
     setenv("TMPDIR", d.c_str(), 1);
+    // Removed at exit; the path is kept where static destruction cannot
+    // reach it first.
+    static const std::string* const kept = new std::string(d.string());
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(*kept, ignored);
+    });
     return d;
   }();
   return dir;

@@ -29,6 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                    ("tqrtl-stream-string-fuzz-" +
                                     std::to_string(static_cast<unsigned long>(getpid())) + ".bin"))
                                       .string();
+  static const bool cleanup = std::atexit([] { std::remove(path.c_str()); }) == 0;
+  (void)cleanup;
   FILE* file = std::fopen(path.c_str(), "wb");
   Check(file != nullptr);
   Check(std::fwrite(data, 1, size, file) == size);
