@@ -75,25 +75,6 @@ TEST(SharedFreeListTest, FreshBlockHasTheHeaderAndOneSelfLinkedFreeBlock) {
   EXPECT_EQ(b.Fault(), "");
 }
 
-TEST(SharedFreeListTest, PiecesComeFromTheUpperEndAndTheFreeBlockKeepsItsPlace) {
-  Block b(4096);
-  void* p = b.list->Alloc(100);
-  ASSERT_NE(p, nullptr);
-  EXPECT_EQ(b.Offset(p), 4096u - 112 + 8);
-  ExpectAllocatedBlock(b, 4096 - 112, 112);
-  ExpectFreeBlock(b, 20, 4076 - 112);
-  EXPECT_EQ(U32(b.bytes, 16), 20u);
-
-  // Unaligned requests give unaligned blocks, side by side.
-  void* q = b.list->Alloc(3);
-  EXPECT_EQ(b.Offset(q), 4096u - 112 - 15 + 8);
-  ExpectAllocatedBlock(b, 4096 - 127, 15);
-  void* zero = b.list->Alloc(0);
-  ExpectAllocatedBlock(b, 4096 - 139, 12);
-  EXPECT_EQ(b.Offset(zero), 4096u - 139 + 8);
-  EXPECT_EQ(b.Fault(), "");
-}
-
 // Each case: a free area of `area` bytes (the whole block after the
 // header), one request, where the piece lands and what stays free.
 TEST(SharedFreeListTest, FitAndSplitRule) {
@@ -282,31 +263,6 @@ TEST(SharedFreeListTest, SmallBlocksFreedInEveryOrder) {
       EXPECT_EQ(permutations, 720);
     }
   }
-}
-
-TEST(SharedFreeListTest, FragmentsComeBackWhenANeighbourFrees) {
-  // From the top: X (12), F (12), Y (40); the rest (24) stays free at 20.
-  Block b(20 + 24 + 12 + 12 + 40);
-  void* x = b.list->Alloc(0);
-  ASSERT_EQ(b.Offset(x), 96u + 8);
-  void* f = b.list->Alloc(0);
-  void* y = b.list->Alloc(28);
-  ASSERT_EQ(b.Offset(y), 44u + 8);
-  ASSERT_TRUE(b.list->Free(f));
-  // F is out of the list, and first fit cannot use it.
-  const uint32_t fragment = 44 + 40;
-  EXPECT_EQ(U32(b.bytes, fragment), 2u | 12u << 8);
-  EXPECT_EQ(U32(b.bytes, fragment + 8), 2u | 12u << 8);
-  EXPECT_EQ(U32(b.bytes, 16), 20u);
-  EXPECT_EQ(b.list->Alloc(13), nullptr);
-  EXPECT_EQ(b.Fault(), "");
-  // Y frees: its left neighbour (the free block at 20) and the fragment on
-  // its right both merge into one block that reaches X.
-  ASSERT_TRUE(b.list->Free(y));
-  ExpectFreeBlock(b, 20, 24 + 40 + 12);
-  EXPECT_EQ(b.Fault(), "");
-  EXPECT_NE(b.list->Alloc(60), nullptr);
-  EXPECT_EQ(b.Fault(), "");
 }
 
 TEST(SharedFreeListTest, RandomWorkKeepsEveryPieceAndTheBlockSound) {
