@@ -22,6 +22,7 @@
 #include "tqrtl/files/SysUtil.h"
 #include "tqrtl/files/TQStorage.h"
 #include "tqrtl/files/TQStream.h"
+#include "tqrtl/ipc/SharedMemoryMgr.h"
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"

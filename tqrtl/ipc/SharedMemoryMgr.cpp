@@ -5,21 +5,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "tqrtl/files/SysUtil.h"
 #include "tqrtl/ipc/internal/shared_free_list.h"
 
 const unsigned char SharedMemoryMgr::MAJOR_VERSION = 1;
 const unsigned char SharedMemoryMgr::MINOR_VERSION = 0;
 const unsigned int SharedMemoryMgr::MINIMUM_ALLOCATION = 128;
-
-namespace {
-
-unsigned int MemoryPageSize() {
-  SYSTEM_INFO info;
-  GetSystemInfo(&info);
-  return info.dwPageSize;
-}
-
-}  // namespace
 
 SharedMemoryMgr::SharedMemoryMgr()
     : m_mutex(nullptr), m_mapping(nullptr), m_header(nullptr), m_free_list(nullptr) {}
@@ -54,7 +45,7 @@ void SharedMemoryMgr::LockDrop() {
 bool SharedMemoryMgr::Create(TQString const& name, unsigned int size, unsigned int minRemainder) {
   if (m_mapping != nullptr) Detach();
   if (!LockNew(name)) return false;
-  const uint64_t page = MemoryPageSize();
+  const uint64_t page = SysUtil::GetMemoryPageSize();
   const uint64_t rounded = (uint64_t{size} + page - 1) / page * page;
   bool made = false;
   if (size != 0 && rounded <= 0xFFFFFFFFu &&
@@ -83,7 +74,7 @@ bool SharedMemoryMgr::Attach(TQString const& name) {
     const auto* bytes = static_cast<const unsigned char*>(m_header);
     uint32_t total;
     std::memcpy(&total, bytes + SharedFreeList::kTotalSizeOffset, 4);
-    const unsigned int page = MemoryPageSize();
+    const unsigned int page = SysUtil::GetMemoryPageSize();
     if (bytes[1] == MAJOR_VERSION && bytes[0] == MINOR_VERSION && total != 0 && total % page == 0) {
       Init();
       accepted = true;
