@@ -337,6 +337,105 @@ TEST_F(FilesTest, StatReportsSizeAndKind) {
   EXPECT_EQ(errno, ENOENT);
 }
 
+TEST_F(FilesTest, CreateFileDispositionsAndSizes) {
+  const std::string path = In("created.bin");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD high = 0xDEAD;
+  EXPECT_EQ(GetFileSize(file, &high), 0u);
+  EXPECT_EQ(high, 0u);
+  EXPECT_TRUE(CloseHandle(file));
+  SetLastError(0);
+  EXPECT_FALSE(CloseHandle(file));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  const struct {
+    const char* what;
+    std::string path;
+    DWORD disposition;
+    DWORD error;
+  } failures[] = {
+      {"new over an existing file", path, CREATE_NEW, ERROR_FILE_EXISTS},
+      {"missing file", In("missing.bin"), OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+      {"missing directory", In("none" + kSep + "x.bin"), OPEN_ALWAYS, ERROR_PATH_NOT_FOUND},
+      {"a directory", Dir(), OPEN_EXISTING, ERROR_ACCESS_DENIED},
+  };
+  for (const auto& f : failures) {
+    SetLastError(0);
+    EXPECT_EQ(CreateFileA(f.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, f.disposition,
+                          FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE)
+        << f.what;
+    EXPECT_EQ(GetLastError(), f.error) << f.what;
+  }
+
+  // Opening an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so in
+  // the last error; CREATE_ALWAYS empties it.
+  WriteAll(path, "12345");
+  file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(file, nullptr), 5u);
+  CloseHandle(file);
+  file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                     nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(file, nullptr), 0u);
+  CloseHandle(file);
+
+  SetLastError(0);
+  EXPECT_EQ(GetFileSize(INVALID_HANDLE_VALUE, nullptr), INVALID_FILE_SIZE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  file = CreateFileA(In("temporary.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                     FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(fs::exists(In("temporary.bin")));
+  CloseHandle(file);
+  EXPECT_FALSE(fs::exists(In("temporary.bin")));
+}
+
+TEST_F(FilesTest, CreateFileKeepsShareModesWithTheRunTimesOpens) {
+  const std::string path = In("shared.bin");
+  // A stream open for writing, and the size of its data taken by name, as
+  // a storage file does while it saves.
+  FILE* stream = _fsopen(path.c_str(), "w+b", _SH_DENYNO);
+  ASSERT_NE(stream, nullptr);
+  ASSERT_EQ(std::fwrite("abcdefg", 1, 7, stream), 7u);
+  std::fflush(stream);
+  HANDLE sizer = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+  ASSERT_NE(sizer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileSize(sizer, nullptr), 7u);
+  CloseHandle(sizer);
+
+  // Without FILE_SHARE_WRITE the writer is in the way.
+  SetLastError(0);
+  EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  std::fclose(stream);
+
+  // A handle that shares nothing keeps every stream out, and CREATE_ALWAYS
+  // refused for sharing leaves the data alone.
+  HANDLE exclusive = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  errno = 0;
+  EXPECT_EQ(_fsopen(path.c_str(), "rb", _SH_DENYNO), nullptr);
+  EXPECT_EQ(errno, EACCES);
+  EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(exclusive);
+  EXPECT_EQ(ReadAll(path), "abcdefg");
+}
+
 TEST_F(FilesTest, ModulesLoadAsDataOnlyWhenTheLoaderTakesThem) {
   char self[MAX_PATH];
   ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);

@@ -1157,6 +1157,30 @@ TQRTL_API DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 TQRTL_API UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique,
                                        LPSTR tempFileName);
 
+// Files as kernel objects. CreateFileA opens or creates `fileName` with
+// Win32's dispositions (CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING,
+// OPEN_ALWAYS, TRUNCATE_EXISTING) and share modes, which hold across
+// processes and together with _fsopen's; the handle is closed with
+// CloseHandle. GENERIC_EXECUTE counts as read access. A new file gets mode
+// 0666 less the umask (0444 with FILE_ATTRIBUTE_READONLY);
+// FILE_FLAG_DELETE_ON_CLOSE removes the file when the last handle closes;
+// other flags and attributes, the security attributes and the template are
+// ignored. Success sets the last error to ERROR_ALREADY_EXISTS when
+// CREATE_ALWAYS or OPEN_ALWAYS found the file, else to 0. Failures return
+// INVALID_HANDLE_VALUE: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND (a missing
+// directory on the way), ERROR_FILE_EXISTS (CREATE_NEW), ERROR_ACCESS_DENIED
+// (a directory, or no permission), ERROR_SHARING_VIOLATION (checked before
+// anything is emptied), ERROR_INVALID_PARAMETER (an unknown disposition, or
+// TRUNCATE_EXISTING without write access).
+// GetFileSize: the low 32 bits of the size, the high ones in *sizeHigh when
+// it is not null; INVALID_FILE_SIZE with ERROR_INVALID_HANDLE for a handle
+// that is not an open file (a size whose low part is INVALID_FILE_SIZE sets
+// the last error to 0).
+TQRTL_API HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                                    LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                    DWORD flags, HANDLE templateFile);
+TQRTL_API DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+
 // SearchPathA: looks for `fileName` (with `extension` added when the name has
 // none) and writes its full path. The rules are Win32's: an absolute name is
 // looked up as it is; a name starting with "./" or "../" is looked up from
