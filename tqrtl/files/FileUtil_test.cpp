@@ -179,6 +179,29 @@ TEST_F(FileUtilFilesTest, FindFileFollowsPathsLongerThanTheFirstBuffer) {
   EXPECT_GT(found.GetLength(), MAX_PATH);
 }
 
+TEST_F(FileUtilFilesTest, ModulesAndMappableFilesAreValid) {
+  char self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, self, sizeof self), 0u);
+  std::ofstream(In("text.txt")) << "readable, but no module";
+  std::ofstream(In("empty.txt")).close();
+  const struct {
+    std::string path;
+    int expected;
+  } cases[] = {
+      {self, 1},             // the loader takes it
+      {In("text.txt"), 1},   // the loader does not, but it maps
+      {In("empty.txt"), 0},  // nothing to map
+      {In("missing.txt"), 0},
+      {Dir(), 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Util::IsValidWin32Exe(c.path.c_str()), c.expected) << c.path;
+  }
+  // Nothing is left open: the text file can be removed at once (Windows
+  // refuses while a handle or a view is open).
+  EXPECT_TRUE(fs::remove(In("text.txt")));
+}
+
 TEST(SysUtilTest, ReportsTheNtLineAStandardDisplayAndKeys) {
   EXPECT_EQ(SysUtil::IsWinNT(), 1);
   EXPECT_EQ(SysUtil::IsWin95(), 0);

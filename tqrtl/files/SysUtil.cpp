@@ -83,3 +83,35 @@ char KeyCodeToASCII(unsigned int virtualKey, unsigned int scanCode) {
 }
 
 }  // namespace SysUtil
+namespace Util {
+
+int IsValidWin32Exe(char const* path) {
+  // The loader first: a module it accepts as data is valid.
+  const HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module != nullptr) {
+    FreeLibrary(module);
+    return 1;
+  }
+  // Otherwise a file that can be opened and mapped for reading.
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    file = CreateFileA(path, GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+  }
+  int valid = 0;
+  const HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  if (mapping != nullptr) {
+    const LPVOID view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view != nullptr) {
+      valid = 1;
+      UnmapViewOfFile(view);
+    }
+    CloseHandle(mapping);
+  }
+  CloseHandle(file);
+  return valid;
+}
+
+}  // namespace Util

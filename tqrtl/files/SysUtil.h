@@ -1,6 +1,6 @@
 // SysUtil.h: questions about the running system (its family and version,
 // the display's font size, memory pages, processors) and turning a key code
-// into a character.
+// into a character. Util: whether a file is a module the system can load.
 //
 // None of them keeps state or throws; each asks the system afresh.
 // Thread-safety: any thread.
@@ -42,5 +42,18 @@ TQRTL_API int IsMultiProcessorHost();
 TQRTL_API char KeyCodeToASCII(unsigned int virtualKey, unsigned int scanCode);
 
 }  // namespace SysUtil
+
+namespace Util {
+
+// IsValidWin32Exe: 1 when the system's loader accepts the file at `path` as
+// a module it could map as data (on Linux: an ELF shared object or
+// executable of this machine), or, failing that, when the file can be opened
+// and mapped for reading; else 0. The function looks at no bytes itself, so
+// any readable non-empty file passes the second test, while an empty file,
+// a directory or a missing file fails both. Everything opened is released
+// before it returns.
+TQRTL_API int IsValidWin32Exe(char const* path);
+
+}  // namespace Util
 
 #endif  // TQRTL_FILES_SYSUTIL_H_
