@@ -59,7 +59,7 @@ struct Failure {
 // ---------------------------------------------------------------------------
 // Command lines.
 
-struct SwitchSpec {
+struct SwitchDef {
   const char* name;
   bool takesArgument;
 };
@@ -77,7 +77,7 @@ std::string Lower(std::string s) {
 }
 
 // ParseArguments: false for a syntax error (a repeated or incomplete switch).
-bool ParseArguments(int argc, char** argv, const std::vector<SwitchSpec>& specs, Arguments* out) {
+bool ParseArguments(int argc, char** argv, const std::vector<SwitchDef>& known, Arguments* out) {
   bool switchesEnded = false;
   for (int i = 0; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -85,24 +85,24 @@ bool ParseArguments(int argc, char** argv, const std::vector<SwitchSpec>& specs,
       switchesEnded = true;
       continue;
     }
-    const SwitchSpec* spec = nullptr;
+    const SwitchDef* sw = nullptr;
     if (!switchesEnded && arg.size() > 1 && (arg[0] == '/' || arg[0] == '-')) {
       const std::string name = Lower(arg.substr(1));
-      for (const SwitchSpec& s : specs) {
-        if (name == s.name) spec = &s;
+      for (const SwitchDef& s : known) {
+        if (name == s.name) sw = &s;
       }
     }
-    if (spec == nullptr) {
+    if (sw == nullptr) {
       out->positional.push_back(arg);
       continue;
     }
-    if (out->Has(spec->name)) return false;
+    if (out->Has(sw->name)) return false;
     std::string value;
-    if (spec->takesArgument) {
+    if (sw->takesArgument) {
       if (i + 1 >= argc) return false;
       value = argv[++i];
     }
-    out->switches[spec->name] = value;
+    out->switches[sw->name] = value;
   }
   return !(out->Has("reg:32") && out->Has("reg:64"));
 }
@@ -815,25 +815,25 @@ int Run(int argc, char** argv) {
     std::cout << kUsage;
     return kOk;
   }
-  std::vector<SwitchSpec> specs = {{"?", false}, {"reg:32", false}, {"reg:64", false}};
+  std::vector<SwitchDef> known = {{"?", false}, {"reg:32", false}, {"reg:64", false}};
   if (op == "query") {
-    specs.insert(specs.end(), {{"v", true}, {"ve", false}, {"s", false}, {"z", false}});
+    known.insert(known.end(), {{"v", true}, {"ve", false}, {"s", false}, {"z", false}});
   } else if (op == "add") {
-    specs.insert(specs.end(),
+    known.insert(known.end(),
                  {{"v", true}, {"ve", false}, {"t", true}, {"s", true}, {"d", true}, {"f", false}});
   } else if (op == "delete") {
-    specs.insert(specs.end(), {{"v", true}, {"ve", false}, {"va", false}, {"f", false}});
+    known.insert(known.end(), {{"v", true}, {"ve", false}, {"va", false}, {"f", false}});
   } else if (op == "copy") {
-    specs.insert(specs.end(), {{"s", false}, {"f", false}});
+    known.insert(known.end(), {{"s", false}, {"f", false}});
   } else if (op == "export") {
-    specs.insert(specs.end(), {{"y", false}, {"a", false}});
+    known.insert(known.end(), {{"y", false}, {"a", false}});
   } else if (op != "import" && op != "where" && op != "check") {
     std::cerr << "ERROR: Invalid syntax.\nType \"tqreg /?\" for usage.\n";
     return kFailed;
   }
   Arguments args;
   try {
-    if (!ParseArguments(argc - 2, argv + 2, specs, &args)) throw Syntax(op.c_str());
+    if (!ParseArguments(argc - 2, argv + 2, known, &args)) throw Syntax(op.c_str());
     if (args.Has("?")) {
       std::cout << kUsage;
       return kOk;
