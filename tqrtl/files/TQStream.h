@@ -217,9 +217,21 @@ class FileStreamIStreamImpl : public IStream {
     if (_stat(m_path, &info) != 0) return E_UNEXPECTED;
     pstatstg->type = STGTY_STREAM;
     pstatstg->cbSize.QuadPart = static_cast<ULONGLONG>(info.st_size);
+    // A C library may define these field names as macros (its own struct
+    // stat spells them differently); the run-time's struct _stat uses the
+    // plain names, so reach them with the macros set aside.
+#pragma push_macro("st_atime")
+#pragma push_macro("st_mtime")
+#pragma push_macro("st_ctime")
+#undef st_atime
+#undef st_mtime
+#undef st_ctime
     pstatstg->mtime = ToFileTime(static_cast<LONG>(info.st_mtime));
     pstatstg->ctime = ToFileTime(static_cast<LONG>(info.st_ctime));
     pstatstg->atime = ToFileTime(static_cast<LONG>(info.st_atime));
+#pragma pop_macro("st_ctime")
+#pragma pop_macro("st_mtime")
+#pragma pop_macro("st_atime")
     pstatstg->grfMode = static_cast<DWORD>(static_cast<unsigned short>(info.st_mode));
     std::memset(&pstatstg->clsid, 0, sizeof pstatstg->clsid);
     pstatstg->grfStateBits = 0;
