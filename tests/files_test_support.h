@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,6 +28,15 @@ inline void SetEnv(const char* name, const std::string& value) {
 #endif
 }
 
+// Removes the variable (an empty value would still count as set).
+inline void UnsetEnv(const char* name) {
+#if defined(_WIN32)
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+
 inline std::string GetEnv(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -37,12 +47,20 @@ class ScratchDir {
   ScratchDir() : path_(ScratchPath("files")) {
     std::filesystem::create_directories(path_);
     for (const char* name : kTempVariables) {
-      saved_.push_back(GetEnv(name));
+      const char* value = std::getenv(name);
+      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
       SetEnv(name, path_);
     }
   }
   ~ScratchDir() {
-    for (size_t i = 0; i < saved_.size(); ++i) SetEnv(kTempVariables[i], saved_[i]);
+    // Variables that were not set before are removed again.
+    for (size_t i = 0; i < saved_.size(); ++i) {
+      if (saved_[i]) {
+        SetEnv(kTempVariables[i], *saved_[i]);
+      } else {
+        UnsetEnv(kTempVariables[i]);
+      }
+    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -68,7 +86,7 @@ class ScratchDir {
  private:
   static constexpr const char* kTempVariables[] = {"TMPDIR", "TMP", "TEMP"};
   std::string path_;
-  std::vector<std::string> saved_;
+  std::vector<std::optional<std::string>> saved_;
 };
 
 inline std::string ReadBytes(const std::string& path) {
