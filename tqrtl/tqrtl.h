@@ -18,6 +18,7 @@
 #include "tqrtl/core/WorkerThread.h"
 #include "tqrtl/errors/TQException.h"
 #include "tqrtl/errors/TQTrace.h"
+#include "tqrtl/files/AttribPathName.h"
 #include "tqrtl/files/FileUtil.h"
 #include "tqrtl/files/SysUtil.h"
 #include "tqrtl/files/TQStorage.h"
