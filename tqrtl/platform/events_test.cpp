@@ -13,17 +13,6 @@ namespace {
 
 constexpr DWORD kTimeout = WAIT_TIMEOUT;
 
-// Where Wine is known to differ from Windows, the assertion about Windows'
-// behaviour is skipped under Wine.
-bool RunningUnderWine() {
-#if defined(_WIN32)
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
 // Waits up to 20 s for `condition`, polling: for tests that must see another
 // thread arrive somewhere before they go on.
 template <class F>

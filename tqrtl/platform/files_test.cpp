@@ -30,17 +30,6 @@ constexpr const char* kTempVariable = "TMP";
 constexpr const char* kTempVariable = "TMPDIR";
 #endif
 
-// Where Wine is known to differ from Windows, the assertion about Windows'
-// behaviour is skipped under Wine.
-bool RunningUnderWine() {
-#if defined(_WIN32)
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -13,17 +13,6 @@ namespace {
 
 int LocalFunction() { return 1; }
 
-// Where Wine is known to differ from Windows, the assertion about Windows'
-// behaviour is skipped under Wine.
-bool RunningUnderWine() {
-#if defined(_WIN32)
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-
 TEST(ModulesTest, HandlesNameTheProgramAndTheLibrary) {
   const HMODULE program = GetModuleHandleA(nullptr);
   ASSERT_NE(program, nullptr);

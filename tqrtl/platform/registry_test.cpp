@@ -11,20 +11,10 @@
 #include <vector>
 
 #include "process_support.h"
+#include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
 namespace {
-
-// Where Wine is known to differ from Windows, the assertion about Windows'
-// behaviour is skipped under Wine.
-bool RunningUnderWine() {
-#if defined(_WIN32)
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
 
 #if !defined(_WIN32)
 // Before any registry call of this process: never the user's real store.
