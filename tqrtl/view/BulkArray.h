@@ -39,12 +39,13 @@ class BulkArray final : public BulkArrayIndex {
 
   // operator[]: element `e`. Throws kErrorOutOfRange when e >= GetSize().
   T& operator[](ULONG e) {
-    // The lookup itself refuses elements beyond the capacity; the size is
-    // checked after it, so that the lookup's reads of the tree's fields
-    // come first and can stay in registers across a loop.
-    T* leaf = static_cast<T*>(FindLeafArrayContaining(e));
+    // The size is never above the capacity, so its check covers the
+    // lookup's too. Everything is read before it, so that a compiler can
+    // keep it in registers across a loop of reads.
+    const Route route(*this);
+    const ULONG mask = m_mask;
     if (e >= m_size) throw static_cast<int>(kErrorOutOfRange);
-    return leaf[e & m_mask];
+    return static_cast<T*>(route.Leaf(e))[e & mask];
   }
 
   // Releases every element and leaf; the array is empty afterwards.

@@ -107,7 +107,9 @@ void* BulkArrayIndex::NewLeaf(ULONGLONG& capacity) {
   const ULONGLONG count = Slots(m_levelCount - 1);
   const ULONGLONG bytes = count * ElementSize();  // < 2^31 * 2^32: no overflow
   if (bytes > SIZE_MAX) throw TQMemoryException();
-  void* leaf = std::malloc(bytes != 0 ? static_cast<size_t>(bytes) : 1);
+  // At least a pointer's worth of bytes: a lookup reads that much from the
+  // root whatever it is (see Route).
+  void* leaf = std::malloc(std::max(static_cast<size_t>(bytes), sizeof(void*)));
   if (leaf == nullptr) throw TQMemoryException();
   if (m_fill == kFillConstruct) {
     try {
@@ -123,13 +125,41 @@ void* BulkArrayIndex::NewLeaf(ULONGLONG& capacity) {
   return leaf;
 }
 
+// ChildrenFor: how many children a new node at `level` needs for the
+// running capacity to reach `wanted`, at most a full node. Every child but
+// the last is full, and a full child of a node at `level` holds
+// 2^shift(level) elements.
+ULONGLONG BulkArrayIndex::ChildrenFor(int level, ULONGLONG wanted, ULONGLONG capacity) const {
+  if (capacity >= wanted) return 0;
+  const ULONGLONG perChild = static_cast<ULONGLONG>(1) << m_layout[level].shift;
+  return std::min(Slots(level), (wanted - capacity + perChild - 1) / perChild);
+}
+
+// NewNode: an empty interior node whose first child block holds exactly
+// `children` slots (at least one), allocated together so that a node and
+// its block sit side by side in memory, ahead of the subtrees below them.
+BulkArrayIndex::Node* BulkArrayIndex::NewNode(ULONGLONG children) {
+  children = std::max<ULONGLONG>(children, 1);
+  Node* node = new (std::nothrow) Node{nullptr, 0, 0, 0};
+  if (node == nullptr) throw TQMemoryException();
+  const ULONGLONG bytes = children * sizeof(void*);  // children <= 2^31
+  void** block =
+      bytes <= SIZE_MAX ? static_cast<void**>(std::calloc(children, sizeof(void*))) : nullptr;
+  if (block == nullptr) {
+    delete node;
+    throw TQMemoryException();
+  }
+  node->children = block;
+  node->allocated = static_cast<ULONG>(children);
+  return node;
+}
+
 // CreateSubtree: a new subtree at `level`, only as full as `wanted` needs
 // (its last child may itself be partly filled). On failure everything it
 // made is freed again and `capacity` is back where it was.
 void* BulkArrayIndex::CreateSubtree(int level, ULONGLONG wanted, ULONGLONG& capacity) {
   if (level == m_levelCount - 1) return NewLeaf(capacity);
-  Node* node = new (std::nothrow) Node{nullptr, 0, 0, 0};
-  if (node == nullptr) throw TQMemoryException();
+  Node* node = NewNode(ChildrenFor(level, wanted, capacity));
   try {
     while (node->count < Slots(level) && capacity < wanted) {
       void* child = CreateSubtree(level + 1, wanted, capacity);
@@ -166,14 +196,10 @@ void BulkArrayIndex::Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& ca
       // SetSize checked that the layout reaches `wanted`, so a full top
       // level means the wanted capacity was reached.
       if (level == 0) throw static_cast<int>(kErrorOutOfRange);
-      Node* top = new (std::nothrow) Node{nullptr, 0, 0, 0};
-      if (top == nullptr) throw TQMemoryException();
-      try {
-        AppendChild(top, node);
-      } catch (...) {
-        delete top;
-        throw;
-      }
+      // The new root's first block holds the old root and the subtrees
+      // still needed beside it.
+      Node* top = NewNode(std::min(Slots(level - 1), 1 + ChildrenFor(level - 1, wanted, capacity)));
+      AppendChild(top, node);  // has room: cannot fail
       m_root = top;
       m_rootLevel = --level;
       node = top;
@@ -191,8 +217,9 @@ void BulkArrayIndex::Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& ca
   }
 }
 
-// AppendChild: the first child block holds exactly one child; a full block
-// is replaced by one with max(4, min(1024, count / 8)) more slots.
+// AppendChild: a node without a block gets one for exactly this child; a
+// full block is replaced by one with max(4, min(1024, count / 8)) more
+// slots.
 void BulkArrayIndex::AppendChild(Node* node, void* child) {
   if (node->count == node->allocated) {
     const ULONGLONG needed = static_cast<ULONGLONG>(node->count) + 1;
@@ -240,24 +267,11 @@ void BulkArrayIndex::FreeMem() {
   m_rootLevel = -1;
 }
 
-void BulkArrayIndex::DumpStats(const char* title, ULONG flags) const {}
-
-namespace {
-
-// The iterator's way to the protected lookup. (A friend iterator would make
-// GCC ask every derived array for a virtual destructor.) Never instantiated.
-class LeafLookup : public BulkArrayIndex {
- public:
-  static void* Find(BulkArrayIndex& index, ULONG e) {
-    return (index.*&LeafLookup::FindLeafArrayContaining)(e);
+void* BulkArrayIndex::LeafBelow(void* node, int level, ULONG e) const {
+  for (; level < m_levelCount - 1; ++level) {
+    node = Child(node, m_layout[level].shift, m_layout[level].mask, e);
   }
-
- protected:
-  ~LeafLookup() = default;
-};
-
-}  // namespace
-
-void* BulkArrayIteratorBase::FindLeaf(BulkArrayIndex& index, ULONG e) {
-  return LeafLookup::Find(index, e);
+  return node;
 }
+
+void BulkArrayIndex::DumpStats(const char* title, ULONG flags) const {}

@@ -26,6 +26,8 @@
 #ifndef TQRTL_VIEW_BULKARRAYINDEX_H_
 #define TQRTL_VIEW_BULKARRAYINDEX_H_
 
+#include <cstring>
+
 #include "tqrtl/platform/win32.h"
 
 class TQRTL_API BulkArrayIndex {
@@ -103,21 +105,75 @@ class TQRTL_API BulkArrayIndex {
   // somewhere with GoTo before they are used again.
   void FreeMem();
 
+  // Node: an interior node, a growable array of child pointers. Child i
+  // covers the element numbers whose bit field at the node's level is i.
+  struct Node {
+    void** children;  // `allocated` slots, the first `count` in use
+    ULONG count;
+    ULONG allocated;
+    ULONG growBy;  // always 0: the block grows by the automatic rule
+  };
+
   // FindLeafArrayContaining: the leaf that holds element `e`; the element
   // is at offset e & LeafMask() in it. Throws kErrorOutOfRange when e is at
   // or beyond the capacity. Inline: it is the whole cost of a random read.
   void* FindLeafArrayContaining(ULONG e) {
-    // The fields are read before the check, so that a compiler can keep
-    // them in registers across a loop of lookups (a third less time per
-    // random read in a small array).
-    void* node = m_root;
-    const BitField* const layout = m_layout;
-    const int leafLevel = m_levelCount - 1;
-    int level = m_rootLevel;
+    const Route route(*this);
     if (e >= m_capacity) throw static_cast<int>(kErrorOutOfRange);
-    for (; level < leafLevel; ++level) node = Child(node, layout[level], e);
-    return node;
+    return route.Leaf(e);
   }
+
+  // Route: what a lookup needs from the index, read in one go and before
+  // any check on the element number, so that in a loop of lookups a
+  // compiler keeps it in registers and each lookup reads only the tree
+  // below the root: the root's child block is read here too. Valid until
+  // the tree grows or is freed.
+  //
+  // Two levels below the root are ready in registers, which covers every
+  // array of the default layout up to 2^24 elements; deeper trees read the
+  // fields of their further levels as they go.
+  class Route {
+   public:
+    explicit Route(const BulkArrayIndex& index)
+        : m_index(index), m_steps(index.m_levelCount - 1 - index.m_rootLevel) {
+      // The root's child block, read whatever the root is so that the read
+      // needs no branch: from a leaf root the bytes read are never used
+      // (every leaf has room for them), and an empty index reads its own
+      // null root pointer. Copied as bytes, since a leaf holds elements.
+      const void* top = index.m_root != nullptr ? index.m_root : &index.m_root;
+      std::memcpy(&m_rootChildren, top, sizeof m_rootChildren);
+      // The fields of the root level and the next, the latter clamped to
+      // the leaf level so that the read stays inside the layout.
+      const int last = index.m_levelCount - 1;
+      const int level = index.m_rootLevel < 0 ? 0 : index.m_rootLevel;
+      const BitField& next = index.m_layout[level < last ? level + 1 : last];
+      m_rootShift = index.m_layout[level].shift;
+      m_nextShift = next.shift;
+      m_nextMask = next.mask;
+    }
+
+    // Leaf: the leaf that holds element e. REQUIRES: e is below the
+    // capacity the index had when the route was taken.
+    void* Leaf(ULONG e) const {
+      if (m_steps <= 0) return m_index.m_root;  // the root is the leaf
+      // No mask at the root: below the capacity, e >> shift is already
+      // below the root's child count.
+      void* node = m_rootChildren[e >> m_rootShift];
+      if (m_steps == 1) return node;
+      node = Child(node, m_nextShift, m_nextMask, e);
+      if (m_steps == 2) [[likely]]
+        return node;
+      return m_index.LeafBelow(node, m_index.m_rootLevel + 2, e);
+    }
+
+   private:
+    const BulkArrayIndex& m_index;
+    int m_steps;  // interior levels between the root and the leaves
+    void* const* m_rootChildren;
+    ULONG m_rootShift;
+    ULONG m_nextShift;
+    ULONG m_nextMask;
+  };
 
   // ConstructLeafElements: with kFillConstruct, constructs the `count`
   // elements of a new leaf. If it throws, it must leave no element
@@ -129,19 +185,10 @@ class TQRTL_API BulkArrayIndex {
   // ElementSize: bytes per element.
   virtual ULONG ElementSize() = 0;
 
-  // Node: an interior node, a growable array of child pointers. Child i
-  // covers the element numbers whose bit field at the node's level is i.
-  struct Node {
-    void** children;  // `allocated` slots, the first `count` in use
-    ULONG count;
-    ULONG allocated;
-    ULONG growBy;  // always 0: the block grows by the automatic rule
-  };
-
-  // Child: the child of interior `node` (at `field`'s level) on the way to
-  // element e.
-  static void* Child(void* node, const BitField& field, ULONG e) {
-    return static_cast<Node*>(node)->children[(e >> field.shift) & field.mask];
+  // Child: the child of interior `node` on the way to element e, the
+  // node's level taking the bits of e selected by `shift` and `mask`.
+  static void* Child(void* node, ULONG shift, ULONG mask, ULONG e) {
+    return static_cast<Node*>(node)->children[(e >> shift) & mask];
   }
 
   int m_fill;
@@ -157,10 +204,17 @@ class TQRTL_API BulkArrayIndex {
   ULONGLONG Slots(int level) const;
   ULONGLONG MaxCapacity() const;
   void* NewLeaf(ULONGLONG& capacity);
+  ULONGLONG ChildrenFor(int level, ULONGLONG wanted, ULONGLONG capacity) const;
+  static Node* NewNode(ULONGLONG children);
   void* CreateSubtree(int level, ULONGLONG wanted, ULONGLONG& capacity);
   void Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& capacity);
   void FreeSubtree(void* node, int level, ULONGLONG& capacity);
   static void AppendChild(Node* node, void* child);
+  // LeafBelow: the leaf on the way to element e from interior `node` at
+  // `level`; out of line, for trees deeper than a lookup keeps in registers.
+  // Pure (it only reads), so that a loop of lookups may still keep the
+  // index's fields in registers.
+  __attribute__((pure)) void* LeafBelow(void* node, int level, ULONG e) const;
 };
 
 // BulkArrayIteratorBase: walks the elements of an array in either direction,
@@ -186,19 +240,24 @@ class TQRTL_API BulkArrayIteratorBase {
   void MoveNext() {
     // Also ends the walk when the array shrank below the iterator. (No
     // wrap: m_current < 0xFFFFFFFF, having been below some size.)
-    if (m_current + 1 >= m_index.GetSize()) {
+    const ULONG next = m_current + 1;
+    if (next >= m_index.GetSize()) {
       m_valid = 0;
       return;
     }
-    ++m_current;
-    if (m_valid != 0 && m_offset < m_leafMask) {
-      ++m_offset;
+    m_current = next;
+    // The offset is always the element number's leaf field (the leaf level
+    // takes the lowest bits), so it is taken from the number rather than
+    // counted: a step then changes one counter, not two.
+    const ULONG offset = next & m_leafMask;
+    if (offset != 0 && m_valid != 0) [[likely]] {
+      m_offset = offset;
     } else {
       // A new leaf, or an iterator that was invalid: its leaf may be unset,
       // or stale after FreeMem.
       Seat();
+      m_valid = 1;
     }
-    m_valid = 1;
   }
 
   // MovePrevious: the previous element; from element 0 the iterator
@@ -209,13 +268,15 @@ class TQRTL_API BulkArrayIteratorBase {
       m_valid = 0;
       return;
     }
-    --m_current;
-    if (m_valid != 0 && m_offset > 0) {
-      --m_offset;
+    const ULONG previous = m_current - 1;
+    m_current = previous;
+    const ULONG offset = previous & m_leafMask;
+    if (offset != m_leafMask && m_valid != 0) [[likely]] {
+      m_offset = offset;
     } else {
       Seat();
+      m_valid = 1;
     }
-    m_valid = 1;
   }
 
   ULONG CurrentIndex() const { return m_current; }
@@ -244,11 +305,22 @@ class TQRTL_API BulkArrayIteratorBase {
  private:
   // Seat: the leaf and offset of m_current, looked up from the root.
   void Seat() {
-    m_leaf = FindLeaf(m_index, m_current);
+    m_leaf = LeafLookup::Find(m_index, m_current);
     m_offset = m_current & m_leafMask;  // the leaf level's shift is always 0
   }
-  // FindLeaf: index.FindLeafArrayContaining(e), which is protected.
-  static void* FindLeaf(BulkArrayIndex& index, ULONG e);
+
+  // LeafLookup: the iterator's way to the protected lookup, inline. (A
+  // friend iterator would make GCC ask every derived array for a virtual
+  // destructor.) Never instantiated.
+  class LeafLookup : public BulkArrayIndex {
+   public:
+    static void* Find(BulkArrayIndex& index, ULONG e) {
+      return (index.*&LeafLookup::FindLeafArrayContaining)(e);
+    }
+
+   protected:
+    ~LeafLookup() = default;
+  };
 };
 
 #endif  // TQRTL_VIEW_BULKARRAYINDEX_H_

@@ -30,7 +30,18 @@ class RecordingArray final : public BulkArrayIndex {
 
   using BulkArrayIndex::FindLeafArrayContaining;
   using BulkArrayIndex::FreeMem;
+  using BulkArrayIndex::Node;
   int RootLevel() const { return m_rootLevel; }
+  const Node* Root() const { return static_cast<const Node*>(m_root); }
+  // PlainLeaf: the leaf of element e by the obvious walk, one level at a
+  // time from the root, to hold the inline lookup against.
+  void* PlainLeaf(ULONG e) const {
+    void* node = m_root;
+    for (int k = m_rootLevel; k < m_levelCount - 1; ++k) {
+      node = static_cast<Node*>(node)->children[(e >> m_layout[k].shift) & m_layout[k].mask];
+    }
+    return node;
+  }
   const BitField& Level(int k) const { return m_layout[k]; }
   unsigned char* Element(ULONG e) {
     return static_cast<unsigned char*>(FindLeafArrayContaining(e)) +
@@ -218,6 +229,102 @@ TEST(BulkArrayIndexTest, CustomLayoutsSetShiftsAndLimits) {
   EXPECT_EQ(flat.SetSize(32, 0), 32u);
   EXPECT_EQ(flat.RootLevel(), 0);
   EXPECT_EQ(ThrownCode(flat, 33), BulkArrayIndex::kErrorOutOfRange);
+}
+
+// Layouts of one to nine levels, grown through every height they allow:
+// the lookup and the iterators find each sampled element's leaf where the
+// plain walk does, including layouts deeper than the lookup keeps in
+// registers and roots that are still a leaf.
+TEST(BulkArrayIndexTest, LookupsAgreeWithAPlainWalkAtEveryHeight) {
+  const BitField deep[] = {2, 2, 2, 2, 2, 2, 2, 2, 1};  // 9 levels, leaves of 2
+  const BitField standard[] = {8, 8, 8, 8};
+  const BitField mixed[] = {12, 12, 8};
+  const BitField uneven[] = {3, 1, 4, 2, 3};
+  const BitField single[] = {6};
+  struct Case {
+    const BitField* layout;
+    int levels;
+    std::vector<ULONG> sizes;  // grown to in turn
+  };
+  const Case cases[] = {
+      {deep, 9, {1, 2, 3, 9, 200, 6000, 65536, 131072}},
+      {standard, 4, {1, 256, 257, 65536, 65537, 70000}},
+      {mixed, 3, {5, 300, 1 << 20, (1 << 20) + 1}},
+      {uneven, 5, {1, 8, 9, 100, 2000, 8192}},
+      {single, 1, {1, 64}},
+  };
+  for (const Case& c : cases) {
+    RecordingArray array(0, c.layout, c.levels, 1);
+    for (ULONG size : c.sizes) {
+      array.SetSize(size, 0);
+      SCOPED_TRACE(testing::Message() << c.levels << " levels, size " << size);
+      // Every element of small arrays; the ends of each leaf and a stride
+      // through the middle of large ones.
+      const ULONG leafMask = array.LeafMask();
+      const ULONG step = size <= 4096 ? 1 : 97;
+      for (ULONG e = 0; e < size; e += step) {
+        ASSERT_EQ(array.FindLeafArrayContaining(e), array.PlainLeaf(e)) << e;
+        const ULONG first = e & ~leafMask;
+        ASSERT_EQ(array.FindLeafArrayContaining(first), array.PlainLeaf(first)) << first;
+      }
+      ASSERT_EQ(array.FindLeafArrayContaining(size - 1), array.PlainLeaf(size - 1));
+
+      RecordingIterator forward(array);
+      ULONG expected = 0;
+      for (; forward.IsValid(); forward.MoveNext(), ++expected) {
+        ASSERT_EQ(forward.CurrentIndex(), expected);
+        ASSERT_EQ(forward.Leaf(), array.PlainLeaf(expected)) << expected;
+        ASSERT_EQ(forward.Offset(), expected & leafMask) << expected;
+      }
+      ASSERT_EQ(expected, size);
+      RecordingIterator backward(array);
+      backward.GoTo(size - 1);
+      for (expected = size - 1; backward.IsValid(); backward.MovePrevious(), --expected) {
+        ASSERT_EQ(backward.CurrentIndex(), expected);
+        ASSERT_EQ(backward.Leaf(), array.PlainLeaf(expected)) << expected;
+        ASSERT_EQ(backward.Offset(), expected & leafMask) << expected;
+      }
+      ASSERT_EQ(expected, 0xFFFFFFFFu);
+    }
+  }
+}
+
+// A new node's first child block holds exactly the children the growth
+// needs; later growth of that node follows the growable-array rule.
+TEST(BulkArrayIndexTest, ChildBlocksHoldWhatTheGrowthNeeds) {
+  RecordingArray raised(0);
+  raised.SetSize(1, 0);
+  raised.SetSize(257, 0);  // the root leaf gets a parent for itself and one more leaf
+  EXPECT_EQ(raised.Root()->count, 2u);
+  EXPECT_EQ(raised.Root()->allocated, 2u);
+  raised.SetSize(600, 0);  // a full block grows by max(4, count / 8)
+  EXPECT_EQ(raised.Root()->count, 3u);
+  EXPECT_EQ(raised.Root()->allocated, 6u);
+  EXPECT_EQ(raised.Root()->growBy, 0u);
+
+  RecordingArray wide(0);
+  wide.SetSize(65537, 0);  // from empty: one full level-2 node and one more leaf
+  ASSERT_EQ(wide.RootLevel(), 1);
+  const RecordingArray::Node* root = wide.Root();
+  EXPECT_EQ(root->count, 2u);
+  EXPECT_EQ(root->allocated, 2u);
+  const auto* full = static_cast<const RecordingArray::Node*>(root->children[0]);
+  const auto* partial = static_cast<const RecordingArray::Node*>(root->children[1]);
+  EXPECT_EQ(full->count, 256u);
+  EXPECT_EQ(full->allocated, 256u);
+  EXPECT_EQ(partial->count, 1u);
+  EXPECT_EQ(partial->allocated, 1u);
+  wide.SetSize(65537 + 256, 0);
+  EXPECT_EQ(partial->count, 2u);
+  EXPECT_EQ(partial->allocated, 5u);
+  EXPECT_EQ(partial->children[2], nullptr);  // new slots are zeroed
+
+  RecordingArray grown(0);
+  grown.SetSize(3 * 65536 + 10, 0);  // a new level-2 subtree sized for what is left
+  const auto* last = static_cast<const RecordingArray::Node*>(grown.Root()->children[3]);
+  EXPECT_EQ(grown.Root()->allocated, 4u);
+  EXPECT_EQ(last->count, 1u);
+  EXPECT_EQ(last->allocated, 1u);
 }
 
 TEST(BulkArrayIndexTest, InvalidLayoutsAreRefused) {
