@@ -22,7 +22,9 @@
 // that finds the counter moved drops the process's copy first. The read
 // path therefore runs no SQLite statement and writes nothing once warm. The
 // counter is read before the database, so a copy can only be older than the
-// counter that tags it, never newer. One window remains: a writer killed
+// counter that tags it, never newer. A value the process writes itself is
+// put into its copy, which stays, when that write's bump is the only one
+// since the copy was read. One window remains: a writer killed
 // between its commit and the bump (a call that never returned) leaves
 // other processes' copies stale until the next write by anyone.
 //
@@ -493,9 +495,12 @@ std::uint64_t* CounterOf(Registry& r, int hive) {
   return r.counters == nullptr ? nullptr : r.counters + hive * 8;
 }
 
-void BumpCounter(Registry& r, int hive) {
+// BumpCounter: the counter's new value, or 0 when there is no counter to
+// bump.
+std::uint64_t BumpCounter(Registry& r, int hive) {
   std::uint64_t* c = CounterOf(r, hive);
-  if (c != nullptr && r.countersWritable) __atomic_add_fetch(c, 1, __ATOMIC_SEQ_CST);
+  if (c == nullptr || !r.countersWritable) return 0;
+  return __atomic_add_fetch(c, 1, __ATOMIC_SEQ_CST);
 }
 
 // Ours: the database holds the store's tables and mark.
@@ -734,9 +739,17 @@ LONG BeginWrite(HiveStore& h) {
   return Exec(h, h.inTransaction ? "SAVEPOINT op" : "BEGIN IMMEDIATE");
 }
 
-LONG EndWrite(Registry& r, int hive, LONG status) {
+// EndWrite: commits or rolls back, and drops the process's copy of the
+// hive. Given `update`, a committed write keeps the copy instead and
+// applies itself to it, as long as the counter shows no other writer's
+// change since the copy was read: the bump of this commit must be the only
+// one. (A writer that committed earlier but bumps later still makes the
+// next call drop the copy, as with any copy.) So a program that writes a
+// setting and reads its settings again does not reload every key.
+template <typename Update>
+LONG EndWrite(Registry& r, int hive, LONG status, Update update) {
   HiveStore& h = r.hives[hive];
-  h.cache.clear();
+  if (h.inTransaction || status != ERROR_SUCCESS) h.cache.clear();
   if (h.inTransaction) {
     if (status != ERROR_SUCCESS) Exec(h, "ROLLBACK TO op");
     const LONG released = Exec(h, "RELEASE op");
@@ -745,14 +758,52 @@ LONG EndWrite(Registry& r, int hive, LONG status) {
   if (status == ERROR_SUCCESS) {
     status = Exec(h, "COMMIT");
     if (status == ERROR_SUCCESS) {
-      BumpCounter(r, hive);
+      const std::uint64_t counter = BumpCounter(r, hive);
+      if (counter != 0 && counter == h.cacheTag + 1) {
+        update(h);
+        h.cacheTag = counter;
+      } else {
+        h.cache.clear();
+      }
       return ERROR_SUCCESS;
     }
   }
+  h.cache.clear();
   if (h.db != nullptr && !sqlite3_get_autocommit(h.db)) {
     sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   return status;
+}
+
+LONG EndWrite(Registry& r, int hive, LONG status) {
+  return EndWrite(r, hive, status, [](HiveStore& h) { h.cache.clear(); });
+}
+
+// StoredValue: the process's copy after a value was written as RegSetValueExA
+// writes it: an existing value keeps its first spelling and its place, a new
+// one comes last; the key and its entry in its parent's list of children
+// carry the write's time.
+void StoredValue(HiveStore& h, std::int64_t key, std::string_view name, const std::string& folded,
+                 DWORD type, const BYTE* data, DWORD size, std::int64_t now) {
+  for (auto& [id, node] : h.cache) {
+    for (Child& child : node.children) {
+      if (child.id == key) child.mtime = now;
+    }
+  }
+  const auto known = h.cache.find(key);
+  if (known == h.cache.end()) return;
+  KeyNode& node = known->second;
+  node.mtime = now;
+  const std::string bytes =
+      size != 0 ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+  const auto at = node.valueIndex.find(folded);
+  if (at != node.valueIndex.end()) {
+    node.values[at->second].type = type;
+    node.values[at->second].data = bytes;
+    return;
+  }
+  node.valueIndex.emplace(folded, node.values.size());
+  node.values.push_back(Value{std::string(name), folded, type, bytes});
 }
 
 // KeyAlive: inside a write, whether key `id` is still there.
@@ -765,11 +816,11 @@ LONG KeyAlive(HiveStore& h, std::int64_t id) {
   return error != ERROR_SUCCESS ? error : ERROR_KEY_DELETED;
 }
 
-LONG TouchKey(HiveStore& h, std::int64_t id) {
+LONG TouchKey(HiveStore& h, std::int64_t id, std::int64_t now = NowAsFileTime()) {
   Query q(h, kTouchKey);
   if (!q.ok()) return q.error();
   q.Bind(1, id);
-  q.Bind(2, NowAsFileTime());
+  q.Bind(2, now);
   q.Step();
   return q.error();
 }
@@ -1213,8 +1264,11 @@ LSTATUS WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD 
         status = q.error();
       }
     }
-    if (status == ERROR_SUCCESS) status = TouchKey(h, t.key);
-    return EndWrite(r, t.hive, status);
+    const std::int64_t now = NowAsFileTime();
+    if (status == ERROR_SUCCESS) status = TouchKey(h, t.key, now);
+    return EndWrite(r, t.hive, status, [&](HiveStore& hive) {
+      StoredValue(hive, t.key, name, folded, type, data, size, now);
+    });
   });
 }
 

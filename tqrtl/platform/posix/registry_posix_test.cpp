@@ -233,6 +233,68 @@ TEST_F(RegistryPosixTest, RepeatedReadsComeFromMemoryUntilAnotherProcessWrites) 
   RegCloseKey(key);
 }
 
+// What the process sees of a key: its values in order (name, type, data),
+// its last write time, and the time its parent lists for it.
+std::string View(const char* parent, const char* leaf) {
+  std::string out;
+  HKEY up = nullptr, key = nullptr;
+  if (Create(HKEY_CURRENT_USER, parent, &up) != ERROR_SUCCESS ||
+      Create(up, leaf, &key) != ERROR_SUCCESS) {
+    return "no key";
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    BYTE data[64];
+    DWORD length = sizeof name, size = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &length, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    out += std::string(name) + ":" + std::to_string(type) + ":" +
+           std::string(reinterpret_cast<char*>(data), size) + ";";
+  }
+  FILETIME own{}, listed{};
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, &own);
+  char name[64];
+  DWORD length = sizeof name;
+  RegEnumKeyExA(up, 0, name, &length, nullptr, nullptr, nullptr, &listed);
+  out += " own " + std::to_string(own.dwLowDateTime) + " listed " +
+         std::to_string(listed.dwLowDateTime);
+  RegCloseKey(key);
+  RegCloseKey(up);
+  return out;
+}
+
+TEST_F(RegistryPosixTest, OwnWritesUpdateTheCopyInMemory) {
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Own", &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "First", 1), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "Second", 2), ERROR_SUCCESS);
+  View("Software", "Own");  // fills the copy
+
+  // Overwrite in place (another spelling keeps the first), a new value last,
+  // a type change, an empty value.
+  ASSERT_EQ(SetDword(key, "FIRST", 10), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "Third", 3), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "Second", 0, REG_SZ, reinterpret_cast<const BYTE*>("two"), 4),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "Empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+  const std::uint64_t before = RegistryStatementCount();
+  const std::string fromMemory = View("Software", "Own");
+  EXPECT_EQ(RegistryStatementCount(), before) << "the reads after the writes went to the database";
+
+  RegCloseKey(key);
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);  // the next view comes from the database
+  EXPECT_EQ(View("Software", "Own"), fromMemory);
+  EXPECT_NE(fromMemory.find("First:4:"), std::string::npos) << fromMemory;
+
+  // A write of another process after ours still shows.
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Own", &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "Third", 30), ERROR_SUCCESS);
+  EXPECT_EQ(ReadDword("Software\\Own", "Third"), 30u);
+  ASSERT_EQ(RunHelper({"registry-set-dword", "Software\\Own", "Third", "300"}), 0);
+  EXPECT_EQ(ReadDword("Software\\Own", "Third"), 300u);
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryPosixTest, FourProcessesAtOnceOneKilledMidWrite) {
   HKEY key = nullptr;
   ASSERT_EQ(Create(HKEY_CURRENT_USER, "Shared", &key), ERROR_SUCCESS);
