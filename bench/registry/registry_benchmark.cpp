@@ -319,6 +319,10 @@ void RemoveCreated(const Created& created) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Flags first: a bad one ends the program, before anything is made.
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+
 #ifndef _WIN32
   char scratch[] = "/tmp/tqrtl-registry-bench-XXXXXX";
   if (mkdtemp(scratch) == nullptr) return 1;
@@ -326,9 +330,6 @@ int main(int argc, char** argv) {
 #else
   const Created created = NoteWhatExists();
 #endif
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
 
   int status = 0;
   Settings settings;
