@@ -267,11 +267,4 @@ void BulkArrayIndex::FreeMem() {
   m_rootLevel = -1;
 }
 
-void* BulkArrayIndex::LeafBelow(void* node, int level, ULONG e) const {
-  for (; level < m_levelCount - 1; ++level) {
-    node = Child(node, m_layout[level].shift, m_layout[level].mask, e);
-  }
-  return node;
-}
-
 void BulkArrayIndex::DumpStats(const char* title, ULONG flags) const {}

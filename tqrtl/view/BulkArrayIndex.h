@@ -26,6 +26,7 @@
 #ifndef TQRTL_VIEW_BULKARRAYINDEX_H_
 #define TQRTL_VIEW_BULKARRAYINDEX_H_
 
+#include <cstdint>
 #include <cstring>
 
 #include "tqrtl/platform/win32.h"
@@ -129,25 +130,41 @@ class TQRTL_API BulkArrayIndex {
   // below the root: the root's child block is read here too. Valid until
   // the tree grows or is freed.
   //
-  // Two levels below the root are ready in registers, which covers every
+  // The root level and the next are ready in registers, which covers every
   // array of the default layout up to 2^24 elements; deeper trees read the
-  // fields of their further levels as they go.
+  // fields of their further levels as they go. A root that is itself the
+  // leaf is found as the only child of a one-slot block, the index's own
+  // root pointer, so that every lookup starts with the same step.
+  //
+  // Everything here is computed without branches: a compiler then lifts
+  // the whole route out of a loop of lookups, where a branch on the kind of
+  // root would have it split the loop instead and read the fields again on
+  // every lookup.
   class Route {
    public:
     explicit Route(const BulkArrayIndex& index)
-        : m_index(index), m_steps(index.m_levelCount - 1 - index.m_rootLevel) {
-      // The root's child block, read whatever the root is so that the read
-      // needs no branch: from a leaf root the bytes read are never used
-      // (every leaf has room for them), and an empty index reads its own
-      // null root pointer. Copied as bytes, since a leaf holds elements.
+        : m_steps(index.m_levelCount - 1 - index.m_rootLevel) {
+      // The root's child block, read whatever the root is: from a leaf root
+      // the bytes read are not used (every leaf has room for them), and an
+      // empty index reads its own null root pointer. Copied as bytes, since
+      // a leaf holds elements.
       const void* top = index.m_root != nullptr ? index.m_root : &index.m_root;
-      std::memcpy(&m_rootChildren, top, sizeof m_rootChildren);
+      std::uintptr_t children;
+      std::memcpy(&children, top, sizeof children);
+      // All ones when the root is the leaf, else 0.
+      const std::uintptr_t leafRoot = 0u - static_cast<std::uintptr_t>(m_steps <= 0);
+      const std::uintptr_t rootSlot = reinterpret_cast<std::uintptr_t>(&index.m_root);
+      m_rootChildren =
+          reinterpret_cast<void* const*>(children ^ ((children ^ rootSlot) & leafRoot));
       // The fields of the root level and the next, the latter clamped to
-      // the leaf level so that the read stays inside the layout.
+      // the leaf level so that the read stays inside the layout. A leaf
+      // root holds at most 2^31 elements, so below the capacity e >> 31 is
+      // 0, the one slot; the leaf level's own shift is 0.
       const int last = index.m_levelCount - 1;
       const int level = index.m_rootLevel < 0 ? 0 : index.m_rootLevel;
       const BitField& next = index.m_layout[level < last ? level + 1 : last];
-      m_rootShift = index.m_layout[level].shift;
+      m_rootField = index.m_layout + level;
+      m_rootShift = m_rootField->shift | (static_cast<ULONG>(leafRoot) & 31u);
       m_nextShift = next.shift;
       m_nextMask = next.mask;
     }
@@ -155,21 +172,24 @@ class TQRTL_API BulkArrayIndex {
     // Leaf: the leaf that holds element e. REQUIRES: e is below the
     // capacity the index had when the route was taken.
     void* Leaf(ULONG e) const {
-      if (m_steps <= 0) return m_index.m_root;  // the root is the leaf
       // No mask at the root: below the capacity, e >> shift is already
       // below the root's child count.
       void* node = m_rootChildren[e >> m_rootShift];
-      if (m_steps == 1) return node;
-      node = Child(node, m_nextShift, m_nextMask, e);
-      if (m_steps == 2) [[likely]]
-        return node;
-      return m_index.LeafBelow(node, m_index.m_rootLevel + 2, e);
+      if (m_steps >= 2) {
+        node = Child(node, m_nextShift, m_nextMask, e);
+        if (m_steps > 2) [[unlikely]] {
+          for (int k = 2; k < m_steps; ++k) {
+            node = Child(node, m_rootField[k].shift, m_rootField[k].mask, e);
+          }
+        }
+      }
+      return node;
     }
 
    private:
-    const BulkArrayIndex& m_index;
     int m_steps;  // interior levels between the root and the leaves
     void* const* m_rootChildren;
+    const BitField* m_rootField;  // the root level's, in the layout
     ULONG m_rootShift;
     ULONG m_nextShift;
     ULONG m_nextMask;
@@ -210,11 +230,6 @@ class TQRTL_API BulkArrayIndex {
   void Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& capacity);
   void FreeSubtree(void* node, int level, ULONGLONG& capacity);
   static void AppendChild(Node* node, void* child);
-  // LeafBelow: the leaf on the way to element e from interior `node` at
-  // `level`; out of line, for trees deeper than a lookup keeps in registers.
-  // Pure (it only reads), so that a loop of lookups may still keep the
-  // index's fields in registers.
-  __attribute__((pure)) void* LeafBelow(void* node, int level, ULONG e) const;
 };
 
 // BulkArrayIteratorBase: walks the elements of an array in either direction,

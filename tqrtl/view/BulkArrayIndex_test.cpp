@@ -380,6 +380,15 @@ TEST(BulkArrayIndexTest, TheWholeRangeStopsTheCapacityAt32Bits) {
   it.MoveNext();  // across a leaf border
   EXPECT_EQ(it.Leaf(), array.FindLeafArrayContaining(0x10000000u));
   EXPECT_EQ(it.Offset(), 0u);
+
+  // The largest leaf there can be is the root: its last element is still
+  // found in it.
+  const BitField single[] = {31};
+  RecordingArray flat(0, single, 1, 0);
+  EXPECT_EQ(flat.SetSize(0x80000000u, 0), 0x80000000u);
+  EXPECT_EQ(flat.RootLevel(), 0);
+  EXPECT_EQ(flat.FindLeafArrayContaining(0x7FFFFFFFu), flat.PlainLeaf(0));
+  EXPECT_THROW(flat.FindLeafArrayContaining(0x80000000u), int);
 }
 
 TEST(BulkArrayIteratorBaseTest, WalksBothWaysChangingLeafOnlyAtTheBorder) {
