@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "files_test_support.h"
 #include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
@@ -20,15 +21,7 @@ namespace {
 using Wide = std::vector<WCHAR>;
 using Bytes = std::string;
 
-std::string Hex(const Bytes& bytes) {
-  std::string text;
-  char digits[4];
-  for (unsigned char c : bytes) {
-    snprintf(digits, sizeof(digits), "%02X ", c);
-    text += digits;
-  }
-  return text.empty() ? "(empty)" : text;
-}
+using files_test::Hex;
 
 std::string Hex(const Wide& units) {
   std::string text;

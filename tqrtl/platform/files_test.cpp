@@ -9,11 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
-#include "process_support.h"
+#include "files_test_support.h"
 #include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
@@ -30,14 +29,8 @@ constexpr const char* kTempVariable = "TMP";
 constexpr const char* kTempVariable = "TMPDIR";
 #endif
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using files_test::ReadBytes;
+using files_test::WriteBytes;
 
 // Each test gets a directory of its own, removed afterwards, and leaves the
 // current directory and the environment as it found them.
@@ -233,7 +226,7 @@ TEST_F(FilesTest, SharedOpensAllowEachOtherAndDeniedOnesFailBeforeTruncating) {
 
   // A file held with every right denied: no other open, and the failed
   // "w" open leaves the content alone.
-  WriteAll(path, "keep");
+  WriteBytes(path, "keep");
   FILE* exclusive = _fsopen(path.c_str(), "rb", _SH_DENYRW);
   ASSERT_NE(exclusive, nullptr);
   const struct {
@@ -246,7 +239,7 @@ TEST_F(FilesTest, SharedOpensAllowEachOtherAndDeniedOnesFailBeforeTruncating) {
     EXPECT_EQ(errno, EACCES) << r.mode;
   }
   std::fclose(exclusive);
-  EXPECT_EQ(ReadAll(path), "keep");
+  EXPECT_EQ(ReadBytes(path), "keep");
 
   // Write denied: readers are welcome, writers are not.
   FILE* guard = _fsopen(path.c_str(), "rb", _SH_DENYWR);
@@ -265,7 +258,7 @@ TEST_F(FilesTest, SharedOpensAllowEachOtherAndDeniedOnesFailBeforeTruncating) {
 
 TEST_F(FilesTest, ShareModesHoldAcrossProcessesUntilTheHolderDies) {
   const std::string path = In("held.bin");
-  WriteAll(path, "data");
+  WriteBytes(path, "data");
   const std::string ready = In("ready");
   ChildProcess holder = StartHelper({"files-hold", path, std::to_string(_SH_DENYWR), ready});
   ASSERT_TRUE(holder.Started());
@@ -311,7 +304,7 @@ TEST_F(FilesTest, DuplicatedDescriptorsShareTheFileAndOutliveTheirOriginal) {
 }
 
 TEST_F(FilesTest, StatReportsSizeAndKind) {
-  WriteAll(In("five.txt"), "12345");
+  WriteBytes(In("five.txt"), "12345");
   struct _stat facts;
   ASSERT_EQ(_stat(In("five.txt").c_str(), &facts), 0);
   EXPECT_EQ(facts.st_size, 5);
@@ -361,7 +354,7 @@ TEST_F(FilesTest, CreateFileDispositionsAndSizes) {
 
   // Opening an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so in
   // the last error; CREATE_ALWAYS empties it.
-  WriteAll(path, "12345");
+  WriteBytes(path, "12345");
   file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -422,7 +415,7 @@ TEST_F(FilesTest, CreateFileKeepsShareModesWithTheRunTimesOpens) {
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   CloseHandle(exclusive);
-  EXPECT_EQ(ReadAll(path), "abcdefg");
+  EXPECT_EQ(ReadBytes(path), "abcdefg");
 }
 
 TEST_F(FilesTest, ModulesLoadAsDataOnlyWhenTheLoaderTakesThem) {
@@ -432,8 +425,8 @@ TEST_F(FilesTest, ModulesLoadAsDataOnlyWhenTheLoaderTakesThem) {
   ASSERT_NE(module, nullptr);
   EXPECT_TRUE(FreeLibrary(module));
 
-  WriteAll(In("text.dll"), "this is not a module\n");
-  WriteAll(In("empty.dll"), "");
+  WriteBytes(In("text.dll"), "this is not a module\n");
+  WriteBytes(In("empty.dll"), "");
   SetLastError(0);
   EXPECT_EQ(LoadLibraryExA(In("text.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
@@ -452,7 +445,7 @@ class SearchPathTest : public FilesTest {
     for (const char* d : {"d1", "d2", "d1/sub"}) fs::create_directories(fs::path(Dir()) / d);
     for (const char* f :
          {"d1/a.txt", "d2/a.txt", "d2/b.txt", "d1/sub/c.txt", "here.txt", "d1/Mixed.TXT"}) {
-      WriteAll((fs::path(Dir()) / f).string(), f);
+      WriteBytes((fs::path(Dir()) / f).string(), f);
     }
     fs::current_path(Dir());
   }
