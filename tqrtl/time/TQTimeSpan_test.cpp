@@ -51,7 +51,6 @@ TEST(TQTimeSpanTest, ArithmeticAndComparison) {
   EXPECT_EQ((a - b).GetTotalSeconds(), 130);
   EXPECT_EQ((b - a).GetTotalSeconds(), -130);
   EXPECT_EQ((a += b).GetTotalSeconds(), 70);
-  EXPECT_EQ(a.GetTotalSeconds(), 70);
   EXPECT_EQ((a -= TQTimeSpan(100)).GetTotalSeconds(), -30);
   EXPECT_EQ((TQTimeSpan(INT32_MAX) + TQTimeSpan(1)).GetTotalSeconds(), INT32_MIN);
 
