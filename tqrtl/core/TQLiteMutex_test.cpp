@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "files_test_support.h"
 #include "process_support.h"
 
 namespace {
@@ -174,23 +175,8 @@ TEST(TQLiteMutexTest, AbandonReleasesEveryWaiterAndRecoverFreesTheMutex) {
 
 // --- Processes --------------------------------------------------------------
 
-std::string ReadText(const std::string& path) {
-  std::string text;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    char buffer[64];
-    size_t n = std::fread(buffer, 1, sizeof buffer, f);
-    text.assign(buffer, n);
-    std::fclose(f);
-  }
-  return text;
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::fclose(f);
-}
+using files_test::ReadBytes;
+using files_test::WriteBytes;
 
 // Two processes add to a counter kept in a file, each increment a read and
 // a rewrite under the mutex, entered recursively. The total is exact only
@@ -199,7 +185,7 @@ TEST(TQLiteMutexProcessTest, TwoProcessesExcludeEachOther) {
   const std::string name = UniqueName("processes");
   const std::string counter = ScratchPath("counter");
   const std::string go = ScratchPath("go");
-  WriteText(counter, "0");
+  WriteBytes(counter, "0");
   constexpr int kRounds = 400;
   std::vector<ChildProcess> children;
   std::vector<std::string> ready;
@@ -210,9 +196,9 @@ TEST(TQLiteMutexProcessTest, TwoProcessesExcludeEachOther) {
     ASSERT_TRUE(children.back().Started());
   }
   for (const auto& path : ready) ASSERT_TRUE(WaitForFile(path, 60000));
-  WriteText(go, "go");
+  WriteBytes(go, "go");
   for (auto& child : children) EXPECT_EQ(child.Wait(120000), 0);
-  EXPECT_EQ(ReadText(counter), std::to_string(2 * kRounds));
+  EXPECT_EQ(ReadBytes(counter), std::to_string(2 * kRounds));
   for (const auto& path : ready) std::remove(path.c_str());
   std::remove(counter.c_str());
   std::remove(go.c_str());

@@ -58,10 +58,7 @@ void ExpectAllFree(const SharedMemoryMgr& mgr) {
   EXPECT_EQ(Fault(mgr), "");
 }
 
-TEST(SharedMemoryMgrTest, ConstantsAndTheDetachedState) {
-  EXPECT_EQ(SharedMemoryMgr::MAJOR_VERSION, 1);
-  EXPECT_EQ(SharedMemoryMgr::MINOR_VERSION, 0);
-  EXPECT_EQ(SharedMemoryMgr::MINIMUM_ALLOCATION, 128u);
+TEST(SharedMemoryMgrTest, ADetachedManagerRefusesEverything) {
   SharedMemoryMgr mgr;
   EXPECT_FALSE(mgr.IsValid());
   EXPECT_TRUE(mgr.Name().IsEmpty());
@@ -88,16 +85,13 @@ TEST(SharedMemoryMgrTest, CreateRoundsToPagesAndWritesTheHeader) {
     SharedMemoryMgr mgr(name.c_str(), c.size, 16);
     ASSERT_TRUE(mgr.IsValid());
     EXPECT_EQ(std::string(mgr.Name()), name);
-    const auto* bytes = static_cast<const unsigned char*>(mgr.GetPtr(0));
-    EXPECT_EQ(bytes[0], 0x00);
-    EXPECT_EQ(bytes[1], 0x01);
+    // The header's layout is the free list's (its own tests check it to the
+    // byte); here: what the manager puts in it.
     EXPECT_EQ(AttachCount(mgr), 1);
     EXPECT_EQ(Word(mgr, 4), GetCurrentProcessId());
     EXPECT_EQ(Word(mgr, 8), c.total);
     EXPECT_EQ(Word(mgr, 12), 16u);
     ExpectAllFree(mgr);
-    EXPECT_EQ(Word(mgr, 28), 20u);  // next
-    EXPECT_EQ(Word(mgr, 32), 20u);  // prev
   }
 }
 
