@@ -40,14 +40,6 @@ class TQExceptionTest : public ::testing::Test {
   HINSTANCE self_ = GetModuleHandleA(nullptr);
 };
 
-TEST_F(TQExceptionTest, LibraryTextsAreInPlace) {
-  EXPECT_EQ(LibraryText(503), "Unable to open file \"%1\"");
-  EXPECT_EQ(LibraryText(508), "Vantor Lintel - Error");
-  EXPECT_EQ(LibraryText(502),
-            "A system error has occurred\n(%s)\n\nReport this information to Vantor Technical "
-            "Support.");
-}
-
 TEST_F(TQExceptionTest, PlainMessagesComeFromTheResource) {
   EXPECT_EQ(MessageOf(TQException()), LibraryText(504));
   EXPECT_EQ(MessageOf(TQException(self_, 1)), "Short");
@@ -153,19 +145,12 @@ TEST_F(TQExceptionTest, DisplayPassesTypeCaptionAndOwner) {
   EXPECT_EQ(presenter.beeps.back(), 0xFFFFFFFFu);
 }
 
+// The hooks do nothing, but they are exported: this proves they link.
 TEST(TQTraceTest, DiagnosticsAcceptEverything) {
   TQTrace("%s %d", "ignored", 1);
   EXPECT_EQ(TQIsValidString(static_cast<const char*>(nullptr), 5), 1);
   EXPECT_EQ(TQIsValidString(static_cast<const unsigned short*>(nullptr), 5), 1);
   EXPECT_EQ(TQIsValidAddress(nullptr, 100, 1), 1);
-}
-
-TEST(TQMemoryExceptionTest, ThrownByValueAndCaughtAsBase) {
-  try {
-    throw TQMemoryException();
-  } catch (const TQException& e) {
-    EXPECT_EQ(MessageOf(e), LibraryText(505));
-  }
 }
 
 }  // namespace

@@ -17,16 +17,6 @@ using files_test::ScratchDir;
 using files_test::U32;
 using files_test::WriteBytes;
 
-TEST(AttribPathNameTest, SystemFileFlagIsBitZeroAndLeavesOtherBits) {
-  AttribPathName p("x");
-  EXPECT_FALSE(p.IsSystemFile());
-  p.SetSystemFile(true);
-  EXPECT_TRUE(p.IsSystemFile());
-  EXPECT_EQ(p.Attributes(), 1u);
-  p.SetSystemFile(false);
-  EXPECT_EQ(p.Attributes(), 0u);
-}
-
 TEST(AttribPathNameTest, WritesWordThenPathAndReadsBothBack) {
   ScratchDir dir;
   const std::string path = dir.File("paths.bin");

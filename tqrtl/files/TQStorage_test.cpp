@@ -225,7 +225,6 @@ TEST(TQStorageTest, HostileFilesFailAndCostNothing) {
   };
   std::vector<Case> cases = {
       {"a count of four billion", U32(0xFFFFFFFFul) + DirEntry("a", 0)},
-      {"a count of four billion, nothing else", U32(0xFFFFFFFFul)},
       {"two sections, room for one", U32(2) + DirEntry("a", 0) + "xxxx"},
       {"a size past the end", U32(1) + DirEntry("a", 4) + "abc"},
       {"a size of four gigabytes", U32(1) + DirEntry("a", 0xFFFFFFFFul) + "abc"},
@@ -234,10 +233,9 @@ TEST(TQStorageTest, HostileFilesFailAndCostNothing) {
       {"a repeated name", U32(2) + DirEntry("a", 1) + DirEntry("a", 1) + "xy"},
       {"a repeated 260-byte name",
        U32(2) + DirEntry(std::string(260, 'q'), 0) + DirEntry(std::string(260, 'q'), 0)},
-      {"an empty file", ""},
-      {"a cut count", std::string("\x01\x00", 2)},
   };
-  // Cut anywhere before its last byte, the golden file is hostile too.
+  // Cut anywhere before its last byte (down to an empty file or a cut
+  // count), the golden file is hostile too.
   for (size_t n = 0; n < golden.size(); ++n)
     cases.push_back({"cut to " + std::to_string(n) + " bytes", golden.substr(0, n)});
 
