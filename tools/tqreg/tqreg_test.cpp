@@ -7,12 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "process_support.h"
+#include "files_test_support.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
 
@@ -26,16 +24,8 @@ struct Result {
   std::string err;
 };
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using files_test::ReadBytes;
+using files_test::WriteBytes;
 
 class TqregTest : public ::testing::Test {
  protected:
@@ -58,7 +48,7 @@ class TqregTest : public ::testing::Test {
     for (const std::string& a : args) command += " " + Quote(a);
     command += " </dev/null >" + Quote(out) + " 2>" + Quote(err);
     const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(out), ReadBytes(err)};
   }
   static std::string Quote(const std::string& text) {
     std::string quoted = "'";
@@ -246,7 +236,7 @@ TEST_F(TqregTest, ImportThenExportGivesTheSameBytesInBothVersions) {
   for (bool version4 : {false, true}) {
     const std::string sample = version4 ? SampleFile(true) : Utf16(SampleFile(false));
     const std::string in = scratch_ + "/in.reg", out = scratch_ + "/out.reg";
-    WriteFile(in, sample);
+    WriteBytes(in, sample);
     Result r = Run({"delete", "HKCU\\Software\\Vantor", "/f"});
     r = Run({"import", in});
     ASSERT_EQ(r.code, 0) << r.err;
@@ -254,7 +244,7 @@ TEST_F(TqregTest, ImportThenExportGivesTheSameBytesInBothVersions) {
     if (version4) args.push_back("/a");
     r = Run(args);
     ASSERT_EQ(r.code, 0) << r.err;
-    EXPECT_TRUE(ReadFile(out) == sample) << (version4 ? "REGEDIT4" : "version 5");
+    EXPECT_TRUE(ReadBytes(out) == sample) << (version4 ? "REGEDIT4" : "version 5");
     // Without /y an existing file is kept.
     EXPECT_EQ(Run({"export", "HKCU\\Software\\Vantor", out}).code, 1);
   }
@@ -269,31 +259,31 @@ TEST_F(TqregTest, ImportThenExportGivesTheSameBytesInBothVersions) {
 TEST_F(TqregTest, MalformedImportReportsTheLineAndChangesNothing) {
   ASSERT_EQ(Run({"add", "HKCU\\Keep", "/v", "v", "/d", "old"}).code, 0);
   const std::string file = scratch_ + "/bad.reg";
-  WriteFile(file,
-            "REGEDIT4\r\n"
-            "\r\n"
-            "[HKEY_CURRENT_USER\\Keep]\r\n"
-            "\"v\"=\"new\"\r\n"
-            "[HKEY_CURRENT_USER\\Added]\r\n"
-            "\"ok\"=dword:1\r\n"
-            "\"bad\"=dword:xyz\r\n"
-            "[-HKEY_CURRENT_USER\\Keep]\r\n");
+  WriteBytes(file,
+             "REGEDIT4\r\n"
+             "\r\n"
+             "[HKEY_CURRENT_USER\\Keep]\r\n"
+             "\"v\"=\"new\"\r\n"
+             "[HKEY_CURRENT_USER\\Added]\r\n"
+             "\"ok\"=dword:1\r\n"
+             "\"bad\"=dword:xyz\r\n"
+             "[-HKEY_CURRENT_USER\\Keep]\r\n");
   Result r = Run({"import", file});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find(file + ":7: invalid dword"), std::string::npos) << r.err;
   EXPECT_NE(Run({"query", "HKCU\\Keep", "/v", "v"}).out.find("old"), std::string::npos);
   EXPECT_EQ(Run({"query", "HKCU\\Added"}).code, 1);
 
-  WriteFile(file, "not a registry file\r\n[HKEY_CURRENT_USER\\Added]\r\n");
+  WriteBytes(file, "not a registry file\r\n[HKEY_CURRENT_USER\\Added]\r\n");
   r = Run({"import", file});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find(":0: not a registry file"), std::string::npos) << r.err;
   EXPECT_EQ(Run({"import", scratch_ + "/missing.reg"}).code, 1);
 
   // A valid file applies as a whole, deletions included.
-  WriteFile(file,
-            "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Added]\r\n"
-            "\"ok\"=dword:1\r\n\"gone\"=-\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"x\"\r\n");
+  WriteBytes(file,
+             "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Added]\r\n"
+             "\"ok\"=dword:1\r\n\"gone\"=-\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"x\"\r\n");
   r = Run({"import", file});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find(":8: skipped"), std::string::npos) << r.err;
@@ -313,7 +303,7 @@ TEST_F(TqregTest, WhereAndCheck) {
   const std::string machine = scratch_ + "/store/HKEY_LOCAL_MACHINE.sqlite";
   fs::remove(machine + "-wal");  // pages still in the log would hide the damage
   fs::remove(machine + "-shm");
-  WriteFile(machine, std::string(4096, 'x'));
+  WriteBytes(machine, std::string(4096, 'x'));
   r = Run({"check"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(
