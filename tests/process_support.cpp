@@ -204,3 +204,8 @@ std::string ScratchPath(const std::string& stem) {
   std::snprintf(name, sizeof name, "tqrtl-%s-%lu-%u", stem.c_str(), pid, counter++);
   return base + name;
 }
+
+std::string UniqueName(const std::string& stem) {
+  const std::string path = ScratchPath(stem);
+  return path.substr(path.find_last_of("/\\") + 1);
+}

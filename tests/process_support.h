@@ -61,4 +61,7 @@ bool WaitForFile(const std::string& path, unsigned timeoutMs);
 // temporary directory. The file is not created.
 std::string ScratchPath(const std::string& stem);
 
+// A name for a named object, unique to this process and call.
+std::string UniqueName(const std::string& stem);
+
 #endif  // TQRTL_TESTS_PROCESS_SUPPORT_H_

@@ -16,13 +16,6 @@
 
 namespace {
 
-// A name no other test run uses.
-std::string UniqueName(const char* stem) {
-  static std::atomic<int> serial{0};
-  return std::string("tqrtl_test_") + stem + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-         std::to_string(serial++);
-}
-
 // Runs `fn` on another thread and waits for it.
 template <typename Fn>
 auto OnOtherThread(Fn fn) {

@@ -17,12 +17,6 @@
 
 namespace {
 
-std::string UniqueName(const char* stem) {
-  static std::atomic<unsigned> counter{0};
-  return std::string("tqrtl_shm_") + stem + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-         std::to_string(counter++);
-}
-
 unsigned PageSize() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);

@@ -14,13 +14,6 @@
 
 namespace {
 
-// A name no other test run uses.
-std::string Unique(const char* stem) {
-  static int counter = 0;
-  return std::string("tqrtl-test-") + stem + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-         std::to_string(++counter);
-}
-
 // A path for a child's "ready" file. Process ids are reused, so a file of
 // an earlier run may be there: remove it, or the wait for it would not wait.
 std::string ReadyPath() {
@@ -46,7 +39,7 @@ HANDLE CreateMapping(const std::string& name, DWORD size) {
 }
 
 TEST(NamedEventTest, CreateOpensTheLiveEventAndKeepsItsKind) {
-  const std::string name = Unique("event");
+  const std::string name = UniqueName("event");
   SetLastError(0xDEAD);
   HANDLE first = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
   ASSERT_NE(first, nullptr);
@@ -77,7 +70,7 @@ TEST(NamedEventTest, CreateOpensTheLiveEventAndKeepsItsKind) {
   EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_TIMEOUT);
 
   // Events and mappings share one namespace.
-  const std::string mapping_name = Unique("clash");
+  const std::string mapping_name = UniqueName("clash");
   HANDLE mapping = CreateMapping(mapping_name, 16);
   ASSERT_NE(mapping, nullptr);
   const ErrorCase kClashes[] = {
@@ -102,7 +95,7 @@ TEST(NamedEventTest, CreateOpensTheLiveEventAndKeepsItsKind) {
 }
 
 TEST(NamedMappingTest, NamesShareZeroFilledMemoryUntilTheLastHandleCloses) {
-  const std::string name = Unique("map");
+  const std::string name = UniqueName("map");
   const DWORD page = PageSize();
   SetLastError(0xDEAD);
   HANDLE first = CreateMapping(name, 16);
@@ -135,9 +128,10 @@ TEST(NamedMappingTest, NamesShareZeroFilledMemoryUntilTheLastHandleCloses) {
                   MapViewOfFile(reader, FILE_MAP_WRITE, 0, 0, 0) != nullptr),
       RecordError("view at an offset that is not a multiple of 64 KiB",
                   MapViewOfFile(first, FILE_MAP_READ, 0, page, 0) != nullptr),
-      RecordError("open a missing name",
-                  OpenFileMappingA(FILE_MAP_WRITE, FALSE, Unique("missing").c_str()) != nullptr),
-      RecordError("size 0 without a file", CreateMapping(Unique("empty"), 0) != nullptr),
+      RecordError(
+          "open a missing name",
+          OpenFileMappingA(FILE_MAP_WRITE, FALSE, UniqueName("missing").c_str()) != nullptr),
+      RecordError("size 0 without a file", CreateMapping(UniqueName("empty"), 0) != nullptr),
       RecordError("unmap an address in no view", UnmapViewOfFile(&page)),
   };
   const DWORD kErrors[] = {ERROR_ACCESS_DENIED, ERROR_MAPPED_ALIGNMENT, ERROR_FILE_NOT_FOUND,
@@ -199,7 +193,7 @@ TEST(NamedMappingTest, UnnamedMappingsAreMemoryOfTheirOwn) {
 
 TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
   // A child waits on an event this process sets.
-  const std::string waited = Unique("waited");
+  const std::string waited = UniqueName("waited");
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, waited.c_str());
   ASSERT_NE(event, nullptr);
   const std::string ready = ReadyPath();
@@ -212,15 +206,15 @@ TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "the child took the auto-reset event";
 
   // A child sets an event this process created; a missing name fails there.
-  const std::string set_by_child = Unique("set");
+  const std::string set_by_child = UniqueName("set");
   HANDLE manual = CreateEventA(nullptr, TRUE, FALSE, set_by_child.c_str());
   ASSERT_NE(manual, nullptr);
   EXPECT_EQ(RunHelper({"event-set", set_by_child}), 0);
   EXPECT_EQ(WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(RunHelper({"event-set", Unique("nobody")}), 2);
+  EXPECT_EQ(RunHelper({"event-set", UniqueName("nobody")}), 2);
 
   // Many hand-offs back and forth between two processes lose no wake-up.
-  const std::string ping_name = Unique("ping"), pong_name = Unique("pong");
+  const std::string ping_name = UniqueName("ping"), pong_name = UniqueName("pong");
   HANDLE ping = CreateEventA(nullptr, FALSE, FALSE, ping_name.c_str());
   HANDLE pong = CreateEventA(nullptr, FALSE, FALSE, pong_name.c_str());
   ASSERT_TRUE(ping != nullptr && pong != nullptr);
@@ -236,7 +230,7 @@ TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
   EXPECT_EQ(partner.Wait(60000), 0);
 
   // A child's wait-any over two events reports the one set here.
-  const std::string a = Unique("any0"), b = Unique("any1");
+  const std::string a = UniqueName("any0"), b = UniqueName("any1");
   HANDLE any[2] = {CreateEventA(nullptr, TRUE, FALSE, a.c_str()),
                    CreateEventA(nullptr, TRUE, FALSE, b.c_str())};
   const std::string ready2 = ReadyPath();
@@ -250,7 +244,7 @@ TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
 }
 
 TEST(NamedObjectsAcrossProcessesTest, ProcessesShareMappedMemory) {
-  const std::string name = Unique("shared");
+  const std::string name = UniqueName("shared");
   HANDLE mapping = CreateMapping(name, 4096);
   ASSERT_NE(mapping, nullptr);
   auto* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
@@ -265,7 +259,8 @@ TEST(NamedObjectsAcrossProcessesTest, ProcessesShareMappedMemory) {
 }
 
 TEST(NamedObjectsAcrossProcessesTest, AKilledProcessLeavesNoNameBehind) {
-  const std::string mapping_name = Unique("killed-map"), event_name = Unique("killed-event");
+  const std::string mapping_name = UniqueName("killed-map"),
+                    event_name = UniqueName("killed-event");
   const std::string ready = ReadyPath();
   ChildProcess holder = StartHelper({"hold-names", mapping_name, event_name, ready});
   ASSERT_TRUE(holder.Started());

@@ -26,12 +26,6 @@ namespace {
 using tqrtl::posix::NamedObjectPath;
 using tqrtl::posix::NamespaceDirectory;
 
-std::string Unique(const char* stem) {
-  static int counter = 0;
-  return std::string("tqrtl-posix-") + stem + "-" + std::to_string(getpid()) + "-" +
-         std::to_string(++counter);
-}
-
 // A path for a child's "ready" file, with any file of an earlier run under
 // the same process id removed.
 std::string ReadyPath() {
@@ -46,7 +40,7 @@ bool Exists(const std::string& path) {
 }
 
 TEST(NamespacePosixTest, OnlyTheUserMayOpenOrListTheNames) {
-  const std::string name = Unique("private");
+  const std::string name = UniqueName("private");
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
   ASSERT_NE(event, nullptr);
   const std::string dir = NamespaceDirectory();
@@ -134,7 +128,7 @@ TEST(NamespacePosixTest, ADirectoryOthersMayEnterIsRefused) {
 TEST(NamespacePosixTest, NamesOfKilledHoldersAreRemovedWhenNextSeen) {
   PrivateNamespace private_namespace;
   ASSERT_FALSE(private_namespace.dir().empty());
-  const std::string mapping = Unique("killed-map"), event = Unique("killed-event");
+  const std::string mapping = UniqueName("killed-map"), event = UniqueName("killed-event");
   const std::string ready = ReadyPath();
   ChildProcess holder = StartHelper({"hold-names", mapping, event, ready});
   ASSERT_TRUE(WaitForFile(ready, 20000));
@@ -150,12 +144,12 @@ TEST(NamespacePosixTest, NamesOfKilledHoldersAreRemovedWhenNextSeen) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(Exists(NamedObjectPath(event.c_str())));
   // ...or a new process first uses the namespace: it sweeps them all.
-  EXPECT_EQ(RunHelper({"event-set", Unique("nobody")}), 2);
+  EXPECT_EQ(RunHelper({"event-set", UniqueName("nobody")}), 2);
   EXPECT_FALSE(Exists(NamedObjectPath(mapping.c_str())));
 }
 
 TEST(NamespacePosixTest, FailedSystemCallsLeaveNoNameBehind) {
-  const std::string name = Unique("full");
+  const std::string name = UniqueName("full");
   tqrtl::posix::SystemCalls calls = tqrtl::posix::Sys();
   calls.ftruncate = [](int, off_t) {
     errno = ENOSPC;
@@ -213,7 +207,7 @@ TEST(NamespacePosixTest, AnyNameMapsToOneFileOfItsOwn) {
   EXPECT_EQ(NamedObjectPath(std::string(251, 'a').c_str()), "");
 
   // "Local\" is the same namespace.
-  const std::string name = Unique("local");
+  const std::string name = UniqueName("local");
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
   ASSERT_NE(event, nullptr);
   HANDLE local = CreateEventA(nullptr, TRUE, FALSE, ("Local\\" + name).c_str());
