@@ -1,5 +1,7 @@
 // files_test_support.h: helpers of the stream and storage tests.
 //
+// ScopedEnv: environment variables set, removed or only saved for its
+// lifetime, each put back as it was at the end.
 // ScratchDir: a fresh directory of its own for one test, made the process's
 // temporary directory while it lives (so the temporary files that storages
 // make land in it and can be counted), removed with everything in it at the
@@ -10,10 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "process_support.h"
@@ -42,25 +46,49 @@ inline std::string GetEnv(const char* name) {
   return value != nullptr ? value : "";
 }
 
+class ScopedEnv {
+ public:
+  // Sets each variable to its value; a null value removes the variable.
+  explicit ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> values = {}) {
+    for (const auto& [name, value] : values) Set(name, value);
+  }
+  // Variables that were not set before are removed again.
+  ~ScopedEnv() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        SetEnv(it->first.c_str(), *it->second);
+      } else {
+        UnsetEnv(it->first.c_str());
+      }
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  void Save(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  void Set(const char* name, const char* value) {
+    Save(name);
+    if (value != nullptr) {
+      SetEnv(name, value);
+    } else {
+      UnsetEnv(name);
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 class ScratchDir {
  public:
   ScratchDir() : path_(ScratchPath("files")) {
     std::filesystem::create_directories(path_);
-    for (const char* name : kTempVariables) {
-      const char* value = std::getenv(name);
-      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-      SetEnv(name, path_);
-    }
+    for (const char* name : {"TMPDIR", "TMP", "TEMP"}) env_.Set(name, path_.c_str());
   }
   ~ScratchDir() {
-    // Variables that were not set before are removed again.
-    for (size_t i = 0; i < saved_.size(); ++i) {
-      if (saved_[i]) {
-        SetEnv(kTempVariables[i], *saved_[i]);
-      } else {
-        UnsetEnv(kTempVariables[i]);
-      }
-    }
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
@@ -84,9 +112,8 @@ class ScratchDir {
   }
 
  private:
-  static constexpr const char* kTempVariables[] = {"TMPDIR", "TMP", "TEMP"};
   std::string path_;
-  std::vector<std::optional<std::string>> saved_;
+  ScopedEnv env_;
 };
 
 inline std::string ReadBytes(const std::string& path) {

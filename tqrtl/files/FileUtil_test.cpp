@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "files_test_support.h"
 #include "tqrtl/files/SysUtil.h"
 
 namespace {
@@ -99,13 +100,10 @@ class FileUtilFilesTest : public ::testing::Test {
                                         "_" + std::to_string(counter++));
     fs::create_directories(dir_);
     dir_ = fs::canonical(dir_);
-    Save(kTempVariable);
-    Save("PATH");
+    env_.Save(kTempVariable);
+    env_.Save("PATH");
   }
   void TearDown() override {
-    for (const auto& [name, value] : saved_) {
-      SetEnvironmentVariableA(name.c_str(), value.empty() ? nullptr : value.c_str());
-    }
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -119,13 +117,8 @@ class FileUtilFilesTest : public ::testing::Test {
   static constexpr const char* kTempVariable = TQPathSeparator == '\\' ? "TMP" : "TMPDIR";
 
  private:
-  void Save(const char* name) {
-    char value[32768];
-    const DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
-    saved_.emplace_back(name, n > 0 && n < sizeof value ? value : "");
-  }
   fs::path dir_;
-  std::vector<std::pair<std::string, std::string>> saved_;
+  files_test::ScopedEnv env_;
 };
 
 TEST_F(FileUtilFilesTest, TempFilesAreNewAndEmptyInTheTempDirectory) {

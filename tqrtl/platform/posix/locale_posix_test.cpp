@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "files_test_support.h"
 #include "tqrtl/platform/posix/internal.h"
 #include "tqrtl/platform/win32.h"
 
@@ -36,40 +37,12 @@ namespace {
 
 using tqrtl::posix::NumericLocale;
 
-// Sets (or, for null, unsets) the locale variables for its lifetime and puts
-// the previous values back afterwards.
-class Environment {
- public:
-  Environment(const char* lc_all, const char* lc_numeric, const char* lang) {
-    for (const char* name : {"LC_ALL", "LC_NUMERIC", "LANG", "LOCPATH"}) {
-      const char* value = getenv(name);
-      saved_.push_back({name, value != nullptr, value != nullptr ? value : ""});
-    }
-    Set("LC_ALL", lc_all);
-    Set("LC_NUMERIC", lc_numeric);
-    Set("LANG", lang);
-  }
-  ~Environment() {
-    for (const Saved& s : saved_) Set(s.name, s.present ? s.value.c_str() : nullptr);
-  }
-  Environment(const Environment&) = delete;
-  Environment& operator=(const Environment&) = delete;
+using files_test::ScopedEnv;
 
-  static void Set(const char* name, const char* value) {
-    if (value != nullptr) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-
- private:
-  struct Saved {
-    const char* name;
-    bool present;
-    std::string value;
-  };
-  std::vector<Saved> saved_;
+// The locale variables set (or, for null, removed) for its lifetime.
+struct Environment : ScopedEnv {
+  Environment(const char* lc_all, const char* lc_numeric, const char* lang)
+      : ScopedEnv({{"LC_ALL", lc_all}, {"LC_NUMERIC", lc_numeric}, {"LANG", lang}}) {}
 };
 
 std::string Info(LCID lcid, LCTYPE type) {
@@ -258,7 +231,7 @@ bool CompiledLocaleTest::ready_ = false;
 
 TEST_F(CompiledLocaleTest, GermanValuesAndLcid) {
   Environment environment(nullptr, "de_DE.UTF-8", "C");
-  Environment::Set("LOCPATH", directory_.c_str());
+  environment.Set("LOCPATH", directory_.c_str());
   EXPECT_EQ(GetUserDefaultLCID(), 0x0407u);
   struct Case {
     LCID lcid;
@@ -285,7 +258,7 @@ TEST_F(CompiledLocaleTest, GermanValuesAndLcid) {
 
 TEST_F(CompiledLocaleTest, UnlistedLocaleWithMultibyteSeparator) {
   Environment environment("tq_ZZ.UTF-8", nullptr, nullptr);
-  Environment::Set("LOCPATH", directory_.c_str());
+  environment.Set("LOCPATH", directory_.c_str());
   EXPECT_EQ(GetUserDefaultLCID(), 0x0C00u);  // no LCID of its own
   EXPECT_EQ(Info(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND), "\xE2\x80\x89");
   EXPECT_EQ(Info(LOCALE_USER_DEFAULT, LOCALE_SGROUPING), "3;2;0");

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "process_support.h"
+#include "files_test_support.h"
 #undef LOCK_WRITE  // <fcntl.h>'s flock name; win32.h defines the IStream one
 #include "tqrtl/platform/posix/handles.h"
 #include "tqrtl/platform/posix/internal.h"
@@ -84,24 +84,17 @@ class PrivateNamespace {
   PrivateNamespace() {
     char scratch[] = "/tmp/tqrtl-ns-XXXXXX";
     if (mkdtemp(scratch) != nullptr) dir_ = scratch;
-    const char* before = getenv("TQRTL_OBJECT_DIR");
-    had_ = before != nullptr;
-    if (had_) saved_ = before;
-    setenv("TQRTL_OBJECT_DIR", dir_.c_str(), 1);
+    env_.Set("TQRTL_OBJECT_DIR", dir_.c_str());
   }
   ~PrivateNamespace() {
-    if (had_)
-      setenv("TQRTL_OBJECT_DIR", saved_.c_str(), 1);
-    else
-      unsetenv("TQRTL_OBJECT_DIR");
     unlink((dir_ + "/.lock").c_str());
     rmdir(dir_.c_str());
   }
   const std::string& dir() const { return dir_; }
 
  private:
-  std::string dir_, saved_;
-  bool had_ = false;
+  std::string dir_;
+  files_test::ScopedEnv env_;
 };
 
 TEST(NamespacePosixTest, ADirectoryOthersMayEnterIsRefused) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "files_test_support.h"
 #include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
@@ -16,24 +17,13 @@ namespace {
 // Puts the process in time zone `zone` for the life of the object.
 class ScopedTimeZone {
  public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = getenv("TZ");
-    had_old_ = old != nullptr;
-    if (had_old_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (had_old_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
+  explicit ScopedTimeZone(const char* zone) : env_({{"TZ", zone}}) { tzset(); }
 
  private:
-  bool had_old_;
-  std::string old_;
+  struct Reread {
+    ~Reread() { tzset(); }
+  } reread_;  // destroyed last: once TZ is back
+  files_test::ScopedEnv env_;
 };
 
 TEST(TimePosixTest, ZoneNamesAreWindowsNamesWhereKnown) {
