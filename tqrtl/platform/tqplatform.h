@@ -7,6 +7,7 @@
 // - Modules declare their string resources with TQRTL_STRING_TABLE.
 // - TQPathSeparator: the separator of file paths on this system.
 // - TQModuleOfAddress names the module that contains an address.
+// - TQIsSingleThreaded tells whether the process has only ever had one thread.
 // - TQMktime32, TQTime32 and TQStrftime: calendar time with the Microsoft C
 //   run-time's results on every system.
 //
@@ -93,6 +94,25 @@ TQRTL_API int TQDefaultMessageBoxButton(UINT type);
 // reused by the system after a while, so a very old id may name a newer
 // thread.
 TQRTL_API BOOL TQThreadExists(DWORD threadId);
+
+// TQIsSingleThreaded: TRUE while the process has never had a thread other
+// than the caller; FALSE from the start of a second thread on, for good, even
+// after that thread has ended, and always where the system cannot tell (on
+// Windows, whose loader starts threads of its own). A TRUE answer holds until
+// the caller itself starts a thread, and starting it publishes everything
+// the caller wrote before; so while it is TRUE, data that threads may later
+// share (a reference count) can be updated without a locked instruction.
+// Not for data that a signal handler changes too. Inline, because its users
+// are the few instructions of a string copy.
+#if defined(_WIN32)
+inline BOOL TQIsSingleThreaded() { return FALSE; }
+#else
+// TQSingleThreadedFlag: the system's byte behind TQIsSingleThreaded
+// (nonzero while single-threaded), or a constant zero where the system
+// keeps none. Read it only through TQIsSingleThreaded.
+extern TQRTL_API const char* const TQSingleThreadedFlag;
+inline BOOL TQIsSingleThreaded() { return *TQSingleThreadedFlag != 0 ? TRUE : FALSE; }
+#endif
 
 // TQModuleOfAddress: the handle of the loaded module (executable or shared
 // library) that contains `address`, or null with ERROR_MOD_NOT_FOUND.

@@ -47,6 +47,26 @@ LONG LoadRefs(TQStringData* data) {
   return std::atomic_ref<LONG>(data->refs).load(std::memory_order_acquire);
 }
 
+// Adds a sharer to a buffer. A locked instruction costs about as much as the
+// rest of a copy, and it is needed only when another thread may hold the
+// same buffer. While the process has one thread, nobody else can reach the
+// count, and when this thread later starts another, the start publishes the
+// count as it stands; so a plain update is enough. (Plain, not relaxed
+// atomic: were the reasoning ever wrong, ThreadSanitizer would see a race.)
+void AddRef(TQStringData* data) {
+  if (TQIsSingleThreaded()) {
+    ++data->refs;
+  } else {
+    InterlockedIncrement(&data->refs);
+  }
+}
+
+// Drops a sharer from a buffer (see AddRef); returns the new count.
+LONG DropRef(TQStringData* data) {
+  if (TQIsSingleThreaded()) return --data->refs;
+  return InterlockedDecrement(&data->refs);
+}
+
 [[noreturn]] void ThrowOutOfMemory() { throw TQMemoryException(); }
 
 // The sum of two non-negative lengths; a sum beyond int is a request no
@@ -150,7 +170,7 @@ void TQString::Release(TQStringData* data) {
   if (IsSharedEmpty(data)) return;
   // 0: this was the last sharer. Below -1: the buffer was locked, so it had
   // this one owner only, and nobody else can reach it any more either.
-  const LONG refs = InterlockedDecrement(&data->refs);
+  const LONG refs = DropRef(data);
   if (refs == 0 || refs < -1) ::operator delete(static_cast<void*>(data));
 }
 
@@ -229,16 +249,15 @@ void TQString::ConcatInPlace(int length, const char* text) {
 
 TQString::TQString() { Init(); }
 
-TQString::TQString(const TQString& source) {
-  TQStringData* data = source.GetData();
+void TQString::CopyConstruct() {
+  TQStringData* data = GetData();
   if (LoadRefs(data) >= 0) {
-    m_pchData = source.m_pchData;
-    InterlockedIncrement(&data->refs);
+    AddRef(data);
     return;
   }
   // Empty or locked: a locked buffer is never shared, so copy its text.
   Init();
-  if (!IsSharedEmpty(data)) AssignCopy(data->length, source.m_pchData);
+  if (!IsSharedEmpty(data)) AssignCopy(data->length, data->data());
 }
 
 TQString::TQString(const char* text) {
@@ -281,8 +300,6 @@ TQString::TQString(const char* text, int count) {
   std::memcpy(m_pchData, text, static_cast<size_t>(count));
 }
 
-TQString::~TQString() { Release(GetData()); }
-
 const TQString& TQString::operator=(const TQString& source) {
   if (m_pchData == source.m_pchData) return *this;
   TQStringData* mine = GetData();
@@ -291,7 +308,7 @@ const TQString& TQString::operator=(const TQString& source) {
   if (locked || LoadRefs(theirs) < 0) {
     AssignCopy(theirs->length, source.m_pchData);
   } else {
-    InterlockedIncrement(&theirs->refs);
+    AddRef(theirs);
     Release(mine);
     m_pchData = source.m_pchData;
   }

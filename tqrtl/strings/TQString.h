@@ -1,9 +1,10 @@
 // TQString.h: the library's string type.
 //
 // TQString is narrow text in the process code page (UTF-8 on Linux) with
-// value semantics. Copies share one buffer through an atomic reference count
-// and a sharer copies it only before changing it (copy on write), so passing
-// and returning strings by value costs one atomic increment. The object
+// value semantics. Copies share one buffer through a reference count and a
+// sharer copies it only before changing it (copy on write), so passing and
+// returning strings by value costs one increment of the count: an atomic
+// one, or a plain one while the process has never had a second thread. The object
 // holds exactly one pointer, to the characters; the header (TQStringData)
 // sits just before them, and operator const char* is a plain read.
 //
@@ -196,6 +197,12 @@ class TQRTL_API TQString {
   void ConcatCopy(int lengthA, const char* textA, int lengthB, const char* textB);
   void ConcatInPlace(int length, const char* text);
 
+  // CopyConstruct: the copy constructor's general case, for a string that
+  // already holds the source's pointer: shares the buffer with an atomic
+  // increment, or, when the source is empty or locked, takes the empty
+  // buffer or a copy of the characters.
+  void CopyConstruct();
+
   // FormatV: the engine behind Format and FormatX. Walks the format once to
   // estimate the output length (StrUtil::FormattedSize is the same estimate
   // plus the NUL), takes a buffer of that many characters with
@@ -205,6 +212,34 @@ class TQRTL_API TQString {
   // the buffer. `arguments` is not consumed: the engine works on copies.
   void FormatV(const char* format, va_list arguments);
 };
+
+// Copying and destroying a string are inline so that their common case, a
+// shareable buffer in a process that has only one thread, is a plain change
+// of the count with no call and no locked instruction (see
+// TQIsSingleThreaded). Everything else goes to the library: the atomic
+// count, empty and locked buffers, and freeing the last sharer's buffer.
+// The accesses are plain on purpose: should a thread ever take this path
+// while another can reach the buffer, ThreadSanitizer reports the race.
+inline TQString::TQString(const TQString& source) : m_pchData(source.m_pchData) {
+  if (TQIsSingleThreaded()) {
+    TQStringData* data = GetData();
+    if (data->refs > 0) {
+      ++data->refs;
+      return;
+    }
+  }
+  CopyConstruct();
+}
+
+inline TQString::~TQString() {
+  TQStringData* data = GetData();
+  // While another sharer stays, nothing is freed.
+  if (TQIsSingleThreaded() && data->refs > 1) {
+    --data->refs;
+    return;
+  }
+  Release(data);
+}
 
 // TQGetEmptyString: the static empty string.
 TQRTL_API const TQString& TQGetEmptyString();

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "process_support.h"
 #include "test_support.h"
 #include "tqrtl/errors/TQException.h"
 
@@ -541,6 +542,13 @@ TEST(TQStringTest, CopiesOnManyThreadsKeepTheCountRight) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
   EXPECT_EQ(Header(shared).refs, 1);
   EXPECT_EQ(Text(shared), "shared text");
+}
+
+// In a fresh process the counts of the first copies change without locks
+// while there is one thread; the threads started afterwards must still see
+// them right, and a ThreadSanitizer build must find no race between them.
+TEST(TQStringTest, CopiesMadeBeforeTheFirstThreadAreSharedRightByLaterThreads) {
+  EXPECT_EQ(RunHelper({"string-copies-on-new-threads"}), 0);
 }
 
 }  // namespace

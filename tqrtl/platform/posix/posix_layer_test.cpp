@@ -1,6 +1,6 @@
 // Tests of details that only the POSIX layer has: the errno mapping, the
-// failure seam, MessageBoxA through the presenter, and the terminal
-// presenter asking on a real (pseudo-)terminal.
+// failure seam, MessageBoxA through the presenter, the terminal presenter
+// asking on a real (pseudo-)terminal, and the single-threaded flag.
 #include <errno.h>
 #include <pty.h>
 #include <unistd.h>
@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "process_support.h"
 #include "test_support.h"
 #include "tqrtl/platform/posix/internal.h"
 
@@ -124,6 +125,12 @@ std::string RunDlcloseHelper(const char* mode) {
   while (std::fgets(line, sizeof(line), pipe) != nullptr) output += line;
   EXPECT_EQ(pclose(pipe), 0) << output;
   return output;
+}
+
+// In a process of its own, since any earlier test here may have started a
+// thread already.
+TEST(SingleThreadedTest, TrueUntilTheSecondThreadStartsAndFalseFromThenOn) {
+  EXPECT_EQ(RunHelper({"single-threaded-flag"}), 0);
 }
 
 TEST(ModuleEntryTest, AttachOnLoadDetachOnDlclose) {

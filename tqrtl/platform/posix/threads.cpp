@@ -1,5 +1,6 @@
 // Threads: _beginthreadex, _endthreadex, GetExitCodeThread, thread
-// priorities, GetCurrentThread; and GetSystemInfo.
+// priorities, GetCurrentThread; and GetSystemInfo. TQThreadExists and
+// TQIsSingleThreaded.
 //
 // A thread is a detached POSIX thread that holds a reference to its handle's
 // object, so closing the handle never disturbs the thread. When the start
@@ -20,6 +21,10 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#if __has_include(<sys/single_threaded.h>)
+#include <sys/single_threaded.h>
+#define TQRTL_HAVE_SINGLE_THREADED 1
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -297,3 +302,16 @@ BOOL TQThreadExists(DWORD threadId) {
   const char state = end[2];
   return state != 'Z' && state != 'X' && state != 'x' ? TRUE : FALSE;
 }
+
+// The C library clears its flag when the process starts its second thread and
+// never sets it again; the C++ library reads the same flag for its shared
+// pointers' counts. Without the flag (a C library older than that) the
+// answer is always "maybe several".
+#if defined(TQRTL_HAVE_SINGLE_THREADED)
+const char* const TQSingleThreadedFlag = &__libc_single_threaded;
+#else
+namespace {
+constexpr char kMaybeSeveralThreads = 0;
+}  // namespace
+const char* const TQSingleThreadedFlag = &kMaybeSeveralThreads;
+#endif
