@@ -266,6 +266,40 @@ TEST(CrtPrintfTest, DecidesNearTiesOnTheExactValue) {
   EXPECT_EQ(subnormal.substr(subnormal.size() - 20), "826553344726563e-324");
 }
 
+// Fixed point across the scales where exact rounding gets hard: results of
+// up to 19 and 20 digits on either side of 2^64, whole numbers on either side
+// of 2^64, values far below the last place shown, and ties or carries in the
+// last place.
+TEST(CrtPrintfTest, RoundsFixedPointExactlyAtEveryScale) {
+  const Case<double> kCases[] = {
+      {"0.1000000000000000056", "%.19f", 0.1},
+      {"0.5000000000000000000", "%.19f", 0.5},
+      {"18.250000000000000000", "%.18f", 18.25},  // 1825 x 10^16 < 2^64
+      {"18.500000000000000000", "%.18f", 18.5},   // 1850 x 10^16 > 2^64
+      {"1.5000000000000000000", "%.19f", 1.5},
+      {"18446744073709549568", "%.0f", 0x1.fffffffffffffp+63},
+      {"18446744073709551616", "%.0f", 0x1p+64},
+      {"9223372036854777856.0", "%.1f", 0x1.0000000000001p+63},
+      {"4503599627370497", "%.0f", 0x1.0000000000001p+52},
+      {"0.0000000000000000000", "%.19f", 1e-30},
+      {"-0.0000000000000000000", "%.19f", -1e-30},
+      {"0.000", "%.3f", 5e-324},
+      {"0.0000000000000000001", "%.19f", 0x1p-64},  // 5.42e-20 rounds up
+      {"0.0000000000000000000", "%.19f", 0x1p-65},  // 2.71e-20 rounds down
+      {"0.063", "%.3f", 0.0625},
+      {"0.0004882813", "%.10f", 0x1p-11},  // 0.00048828125
+      {"9.99", "%.2f", 9.995},             // 9.99499999999999921...
+      {"10.0", "%.1f", 9.96},
+      {"100", "%.0f", 99.5},
+      {"-1.00", "%.2f", -1.005},  // -1.00499999999999989...
+      {" 45.3", "%5.1f", 45.25},
+      {" -0.0", "%5.1f", -0.04},
+      {"1234567.000000", "%.6f", 1234567.0000005},  // 1234567.00000049988...
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
+}
+
 TEST(CrtPrintfTest, PrintsLongNumbersDigitForDigit) {
   EXPECT_EQ(Crt("%f", 1e300),
             "1000000000000000052504760255204420248704468581108159154915854115511802457988908195786"

@@ -24,15 +24,26 @@
 
 namespace tqrtl::posix {
 
+// Most pieces are a few characters (a number, a sign, the text between two
+// conversions), which a loop stores sooner than a call to memcpy would.
+constexpr size_t kShortPiece = 16;
+
 void FormatSink::Write(const char* text, size_t count) {
   if (length_ < capacity_) {
     const size_t room = capacity_ - length_;
-    memcpy(buffer_ + length_, text, count < room ? count : room);
+    const size_t stored = count < room ? count : room;
+    char* target = buffer_ + length_;
+    if (stored <= kShortPiece) {
+      for (size_t i = 0; i < stored; ++i) target[i] = text[i];
+    } else {
+      memcpy(target, text, stored);
+    }
   }
   Count(count);
 }
 
 void FormatSink::Fill(char c, size_t count) {
+  if (count == 0) return;
   if (length_ < capacity_) {
     const size_t room = capacity_ - length_;
     memset(buffer_ + length_, c, count < room ? count : room);
@@ -191,11 +202,88 @@ void RoundToSignificant(double value, long long significant, Digits* out) {
   RoundPrinted(value, significant, asked, out);
 }
 
+// Stores the decimal digits of `value` (> 0) in `out`, for a number whose
+// last digit is `decimals` places after the point.
+void StoreDigits(uint64_t value, int decimals, Digits* out) {
+  char reversed[20];
+  int count = 0;
+  for (; value != 0; value /= 10) reversed[count++] = static_cast<char>('0' + value % 10);
+  for (int i = 0; i < count; ++i) out->d[i] = reversed[count - 1 - i];
+  out->count = count;
+  out->exponent = count - 1 - decimals;
+  out->zero = false;
+}
+
+// The largest number of places that RoundToDecimalsExactly takes: 10^19 is
+// the largest power of ten below 2^64.
+constexpr int kExactPlaces = 19;
+constexpr uint64_t kPowersOfTenInt[kExactPlaces + 1] = {1,
+                                                        10,
+                                                        100,
+                                                        1000,
+                                                        10000,
+                                                        100000,
+                                                        1000000,
+                                                        10000000,
+                                                        100000000,
+                                                        1000000000,
+                                                        10000000000,
+                                                        100000000000,
+                                                        1000000000000,
+                                                        10000000000000,
+                                                        100000000000000,
+                                                        1000000000000000,
+                                                        10000000000000000,
+                                                        100000000000000000,
+                                                        1000000000000000000,
+                                                        10000000000000000000u};
+
+// Rounds |value| (finite, non-zero) to `decimals` places in integer
+// arithmetic, for the common case of a few places and a value whose rounded
+// digits fit 64 bits: |value| = m x 2^b with m < 2^53, so |value| x 10^decimals
+// = m x 10^decimals / 2^-b is a 117-bit quotient whose remainder decides the
+// rounding, half away from zero, exactly. Returns false, with `out`
+// untouched, when the value or the places are beyond that.
+bool RoundToDecimalsExactly(double value, int decimals, Digits* out) {
+  if (decimals > kExactPlaces) return false;
+  uint64_t bits;
+  memcpy(&bits, &value, sizeof(bits));
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+  const int binary = biased == 0 ? -1074 : biased - 1075;
+  if (biased != 0) mantissa |= uint64_t{1} << 52;
+  if (binary >= 0) {
+    // A whole number: its digits, then zeros for the places.
+    if (binary > 11) return false;  // beyond 64 bits
+    StoreDigits(mantissa << binary, 0, out);
+    return true;
+  }
+  const int shift = -binary;
+  if (shift >= 128) {
+    // Below 2^53 x 2^-128, which even 10^19 leaves far below one half.
+    ZeroDigits(out);
+    return true;
+  }
+  using Wide = unsigned __int128;
+  const Wide scaled = static_cast<Wide>(mantissa) * kPowersOfTenInt[decimals];
+  Wide units = scaled >> shift;
+  const Wide remainder = scaled - (units << shift);
+  if (remainder >= (static_cast<Wide>(1) << (shift - 1))) ++units;
+  if (units > UINT64_MAX) return false;
+  if (units == 0) {
+    ZeroDigits(out);
+  } else {
+    StoreDigits(static_cast<uint64_t>(units), decimals, out);
+  }
+  return true;
+}
+
 // Rounds |value| to `decimals` (>= 0) places after the point. The number of
 // significant digits that makes follows from the exponent of |value| rounded
 // to kExponentDigits digits.
 void RoundToDecimals(double value, int decimals, Digits* out) {
   if (value == 0) return ZeroDigits(out);
+  if (RoundToDecimalsExactly(value, decimals, out)) return;
   // |value| >= 2^(binary - 1), so its decimal exponent is `low` or low + 1;
   // a power of ten tells which, near enough (an estimate one too low still
   // leaves two guard digits). One print then serves both to find the
@@ -555,10 +643,20 @@ class Formatter {
     // The run-time prints no digit for a zero with precision 0; user32
     // treats precision 0 as none.
     if (value != 0 || conv.precision != 0 || !Crt()) {
-      do {
-        digits[sizeof(digits) - 1 - count++] = alphabet[value % base];
-        value /= base;
-      } while (value != 0);
+      // Each base has its own loop, so that the divisions are by constants.
+      char* last = digits + sizeof(digits) - 1;
+      if (base == 10) {
+        do {
+          last[-count++] = static_cast<char>('0' + value % 10);
+          value /= 10;
+        } while (value != 0);
+      } else {
+        const int bits = base == 16 ? 4 : 3;
+        do {
+          last[-count++] = alphabet[value & static_cast<unsigned>(base - 1)];
+          value >>= bits;
+        } while (value != 0);
+      }
     }
     const char* first = digits + sizeof(digits) - count;
     const bool nonzero = count > 1 || (count == 1 && *first != '0');
