@@ -47,6 +47,7 @@ class TQRTL_API TQString {
  public:
   // Construction and destruction.
   TQString();
+  // Copying and destruction are inline (below).
   TQString(const TQString& source);
   // A null pointer, or a value below 0x10000 (a resource id, not text),
   // gives the empty string and reads nothing.

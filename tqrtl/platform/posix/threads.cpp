@@ -308,10 +308,10 @@ BOOL TQThreadExists(DWORD threadId) {
 // pointers' counts. Without the flag (a C library older than that) the
 // answer is always "maybe several".
 #if defined(TQRTL_HAVE_SINGLE_THREADED)
-const char* const TQSingleThreadedFlag = &__libc_single_threaded;
+constinit const char* const TQSingleThreadedFlag = &__libc_single_threaded;
 #else
 namespace {
 constexpr char kMaybeSeveralThreads = 0;
 }  // namespace
-const char* const TQSingleThreadedFlag = &kMaybeSeveralThreads;
+constinit const char* const TQSingleThreadedFlag = &kMaybeSeveralThreads;
 #endif
