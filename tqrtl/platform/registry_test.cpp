@@ -4,32 +4,16 @@
 // removes it afterwards; on Linux the whole store is a scratch directory.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "process_support.h"
+#include "registry_test_support.h"  // on Linux, a scratch store for the process
 #include "test_support.h"
 #include "tqrtl/platform/win32.h"
 
 namespace {
-
-#if !defined(_WIN32)
-// Before any registry call of this process: never the user's real store.
-struct ScratchStore {
-  ScratchStore() : dir(ScratchPath("registry-conformance")) {
-    std::filesystem::create_directories(dir);
-    setenv("TQRTL_REGISTRY_DIR", dir.c_str(), 1);
-  }
-  ~ScratchStore() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::string dir;
-} g_scratchStore;
-#endif
 
 // DeleteTree: removes `path` below `root` and everything under it.
 void DeleteTree(HKEY root, const std::string& path) {
