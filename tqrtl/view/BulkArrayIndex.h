@@ -253,26 +253,27 @@ class TQRTL_API BulkArrayIteratorBase {
   // MoveNext: the next element; past the last element in use the iterator
   // becomes invalid and stays on the last one.
   void MoveNext() {
-    // Also ends the walk when the array shrank below the iterator. (No
-    // wrap: m_current < 0xFFFFFFFF, having been below some size.)
     const ULONG next = m_current + 1;
-    if (next >= m_index.GetSize()) {
-      m_valid = 0;
-      return;
-    }
-    m_current = next;
     // The offset is always the element number's leaf field (the leaf level
     // takes the lowest bits), so it is taken from the number rather than
     // counted: a step then changes one counter, not two.
     const ULONG offset = next & m_leafMask;
-    if (offset != 0 && m_valid != 0) [[likely]] {
+    if (offset != 0 && m_valid != 0 && next < m_index.GetSize()) [[likely]] {
+      m_current = next;
       m_offset = offset;
-    } else {
-      // A new leaf, or an iterator that was invalid: its leaf may be unset,
-      // or stale after FreeMem.
-      Seat();
-      m_valid = 1;
+      return;
     }
+    // Also ends the walk when the array shrank below the iterator. (No
+    // wrap: m_current < 0xFFFFFFFF, having been below some size.)
+    if (next >= m_index.GetSize()) {
+      m_valid = 0;
+      return;
+    }
+    // A new leaf, or an iterator that was invalid: its leaf may be unset,
+    // or stale after FreeMem.
+    m_current = next;
+    Seat();
+    m_valid = 1;
   }
 
   // MovePrevious: the previous element; from element 0 the iterator
