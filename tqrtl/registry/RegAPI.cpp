@@ -16,6 +16,17 @@ void Check(LSTATUS status) {
   if (status != ERROR_SUCCESS) Fail();
 }
 
+// EnumName: the name an enumeration call puts into a stack buffer of
+// kNameBuffer characters, NUL-terminated at the length it reports.
+template <typename Enumerate>
+TQString EnumName(Enumerate enumerate) {
+  char buffer[kNameBuffer];
+  DWORD length = kNameBuffer;
+  Check(enumerate(buffer, &length));
+  buffer[length < kNameBuffer ? length : kNameBuffer - 1] = '\0';
+  return TQString(buffer);
+}
+
 }  // namespace
 
 HKEY OpenKey(HKEY parent, const char* subkey) {
@@ -57,21 +68,17 @@ void DeleteKey(HKEY parent, const char* subkey) {
 void DeleteValue(HKEY key, const char* name) { Check(RegDeleteValueA(key, name)); }
 
 TQString KeyName(HKEY key, unsigned long index) {
-  char buffer[kNameBuffer];
-  DWORD length = kNameBuffer;
-  Check(RegEnumKeyExA(key, static_cast<DWORD>(index), buffer, &length, nullptr, nullptr, nullptr,
-                      nullptr));
-  buffer[length < kNameBuffer ? length : kNameBuffer - 1] = '\0';
-  return TQString(buffer);
+  return EnumName([&](char* buffer, DWORD* length) {
+    return RegEnumKeyExA(key, static_cast<DWORD>(index), buffer, length, nullptr, nullptr, nullptr,
+                         nullptr);
+  });
 }
 
 TQString ValueName(HKEY key, unsigned long index) {
-  char buffer[kNameBuffer];
-  DWORD length = kNameBuffer;
-  Check(RegEnumValueA(key, static_cast<DWORD>(index), buffer, &length, nullptr, nullptr, nullptr,
-                      nullptr));
-  buffer[length < kNameBuffer ? length : kNameBuffer - 1] = '\0';
-  return TQString(buffer);
+  return EnumName([&](char* buffer, DWORD* length) {
+    return RegEnumValueA(key, static_cast<DWORD>(index), buffer, length, nullptr, nullptr, nullptr,
+                         nullptr);
+  });
 }
 
 void GetKeyInfo(HKEY key, KeyInfo* info) {
