@@ -58,28 +58,11 @@ HKEY Key::Open(const char* path) {
     rest = key->m_item_name;
     key = key->m_parent;
   }
-  const HKEY handle = key->Open();
-  HKEY result;
-  try {
-    result = RegAPI::OpenKey(handle, rest);
-  } catch (...) {
-    key->Close();
-    throw;
-  }
-  key->Close();
-  return result;
+  return WithOpenKey(*key, [&rest](HKEY handle) { return RegAPI::OpenKey(handle, rest); });
 }
 
 void Key::GetInfo(RegAPI::KeyInfo* info) const {
-  Key* self = const_cast<Key*>(this);
-  const HKEY handle = self->Open();
-  try {
-    RegAPI::GetKeyInfo(handle, info);
-  } catch (...) {
-    self->Close();
-    throw;
-  }
-  self->Close();
+  WithOpenKey(*const_cast<Key*>(this), [info](HKEY handle) { RegAPI::GetKeyInfo(handle, info); });
 }
 
 // ---------------------------------------------------------------- RootKey
@@ -103,14 +86,8 @@ Subkey::~Subkey() {
 HKEY Subkey::Open() {
   if (m_handle == nullptr) {
     if (m_parent == nullptr) throw RegAPI::ErrFailed;
-    const HKEY parent = m_parent->Open();
-    try {
-      m_handle = RegAPI::OpenKey(parent, m_item_name);
-    } catch (...) {
-      m_parent->Close();
-      throw;
-    }
-    m_parent->Close();
+    m_handle = WithOpenKey(*m_parent,
+                           [this](HKEY parent) { return RegAPI::OpenKey(parent, m_item_name); });
   }
   ++m_open_count;
   return m_handle;

@@ -37,6 +37,8 @@
 #ifndef TQRTL_REGISTRY_REGISTRY_H_
 #define TQRTL_REGISTRY_REGISTRY_H_
 
+#include <type_traits>
+
 #include "tqrtl/platform/win32.h"
 #include "tqrtl/registry/RegAPI.h"
 #include "tqrtl/strings/TQString.h"
@@ -117,6 +119,34 @@ class TQRTL_API Key : public Item {
 
   HKEY m_handle;
 };
+
+// WithOpenKey: `call(handle)` between key.Open() and its Close(), and its
+// result. The key is closed again also when the call throws; what the call
+// or the Close() threw leaves WithOpenKey.
+template <typename Call>
+auto WithOpenKey(Key& key, Call call) {
+  using Result = decltype(call(HKEY{}));
+  const HKEY handle = key.Open();
+  if constexpr (std::is_void_v<Result>) {
+    try {
+      call(handle);
+    } catch (...) {
+      key.Close();
+      throw;
+    }
+    key.Close();
+  } else {
+    Result result{};
+    try {
+      result = call(handle);
+    } catch (...) {
+      key.Close();
+      throw;
+    }
+    key.Close();
+    return result;
+  }
+}
 
 // RootKey: a predefined hive key. Its name is "", it has no parent, Open()
 // costs nothing and Close() never closes it.

@@ -96,14 +96,7 @@ ExtendedValue<tagSIZE, 1>* Value::SizeVal() { return nullptr; }
 ExtendedValue<tagRECT, 2>* Value::RectVal() { return nullptr; }
 
 void Value::Delete() const {
-  const HKEY handle = m_parent->Open();
-  try {
-    RegAPI::DeleteValue(handle, m_item_name);
-  } catch (...) {
-    m_parent->Close();
-    throw;
-  }
-  m_parent->Close();
+  WithOpenKey(*m_parent, [this](HKEY handle) { RegAPI::DeleteValue(handle, m_item_name); });
 }
 
 void Value::ReadValue() {
@@ -136,27 +129,11 @@ void Value::ReadValue() {
 void Value::ReadValue() const { const_cast<Value*>(this)->ReadValue(); }
 
 void Value::WriteValue() const {
-  const HKEY handle = m_parent->Open();
-  try {
-    Write(handle);
-  } catch (...) {
-    m_parent->Close();
-    throw;
-  }
-  m_parent->Close();
+  WithOpenKey(*m_parent, [this](HKEY handle) { Write(handle); });
 }
 
 Value* Value::Create(Key* key, const char* name) {
-  const HKEY handle = key->Open();
-  Value* value;
-  try {
-    value = Create(handle, key, name);
-  } catch (...) {
-    key->Close();
-    throw;
-  }
-  key->Close();
-  return value;
+  return WithOpenKey(*key, [key, name](HKEY handle) { return Create(handle, key, name); });
 }
 
 Value* Value::Create(HKEY handle, Key* key, const char* name) {
