@@ -7,7 +7,6 @@
 #include <time.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "test_support.h"
@@ -120,27 +119,35 @@ TEST(TimeTest, LocalFileTimeIsUtcInTheUtcZone) {
   EXPECT_EQ(Ticks(back), Ticks(utc));
 }
 
+// Each clock is read between two readings of another, so that a stall
+// between the calls on a loaded machine cannot fail the test; the second of
+// slack on either side is for the clocks' rounding to whole seconds.
 TEST(TimeTest, ClocksAgree) {
-  FILETIME file_now;
-  GetSystemTimeAsFileTime(&file_now);
-  const __time32_t crt_now = TQTime32(nullptr);
+  constexpr std::uint64_t kSecond = 10000000;  // FILETIME ticks
+  const __time32_t crt_before = TQTime32(nullptr);
+  FILETIME file_before;
+  GetSystemTimeAsFileTime(&file_before);
   SYSTEMTIME system_now;
   SYSTEMTIME local_now;
   GetSystemTime(&system_now);
-  GetLocalTime(&local_now);
+  GetLocalTime(&local_now);  // the same as the system time with TZ=UTC
+  FILETIME file_after;
+  GetSystemTimeAsFileTime(&file_after);
+  const __time32_t crt_after = TQTime32(nullptr);
 
-  const std::int64_t file_seconds =
-      static_cast<std::int64_t>(Ticks(file_now) / 10000000) - 11644473600;
-  EXPECT_LE(std::llabs(file_seconds - crt_now), 2);
+  const auto unix_seconds = [](const FILETIME& time) {
+    return static_cast<std::int64_t>(Ticks(time) / kSecond) - 11644473600;
+  };
+  EXPECT_GE(unix_seconds(file_before), crt_before - 1);
+  EXPECT_LE(unix_seconds(file_after), crt_after + 1);
   FILETIME from_system;
   FILETIME from_local;
   ASSERT_TRUE(SystemTimeToFileTime(&system_now, &from_system));
   ASSERT_TRUE(SystemTimeToFileTime(&local_now, &from_local));
-  const auto seconds_apart = [](const FILETIME& a, const FILETIME& b) {
-    return std::llabs(static_cast<long long>(Ticks(a) - Ticks(b))) / 10000000;
-  };
-  EXPECT_LE(seconds_apart(from_system, file_now), 2);
-  EXPECT_LE(seconds_apart(from_local, from_system), 2);
+  for (const FILETIME& read : {from_system, from_local}) {
+    EXPECT_GE(Ticks(read) + kSecond, Ticks(file_before));
+    EXPECT_LE(Ticks(read), Ticks(file_after) + kSecond);
+  }
 
   __time32_t stored = 0;
   EXPECT_EQ(TQTime32(&stored), stored);
