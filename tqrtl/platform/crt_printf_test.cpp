@@ -95,28 +95,20 @@ TEST(CrtPrintfTest, FormatsIntegers) {
       {"0", "%#x", 0},
       {"010", "%#o", 8},
       {"|", "%#.0o|", 0},
-      {"  0x5", "%#5x", 5},
       {"0x005", "%#05x", 5},
       {"0xff    |", "%-#8x|", 255},
       {"  0x00ff|", "%#8.4x|", 255},
       {"4464", "%hd", 70000},
-      {"65535", "%hu", -1},
       {"300", "%hhd", 300},
-      {"2147483647", "%ld", INT_MAX},
-      {"ffffffff", "%lx", -1},
       {"-1", "%I32d", -1},
       {"ffffffff", "%Lx", -1},
       {"k5", "%k%d", 5},
       {"a", "%c", 'a'},
       {"[    a]", "[%5c]", 'a'},
       {"[0000a]", "[%05c]", 'a'},
-      {"a    |", "%-05c|", 'a'},
       {"A", "%c", 0x141},
-      {"A", "%hc", 0x141},
       {"W", "%C", 'W'},
       {"x", "%wc", 'x'},
-      {"    w|", "%5C|", 'w'},
-
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
@@ -125,16 +117,13 @@ TEST(CrtPrintfTest, FormatsIntegers) {
 TEST(CrtPrintfTest, Formats64BitIntegers) {
   const Case<long long> kCases[] = {
       {"-5", "%I64d", -5},
-      {"-1", "%lld", -1},
       {"18446744073709551615", "%I64u", -1},
       {"-9223372036854775808", "%I64d", LLONG_MIN},
       {"1777777777777777777777", "%I64o", -1},
       {"0XFFFFFFFFFFFFFFFF", "%#I64X", -1},
       {"ffffffffffffffff", "%llx", -1},
       {"ffffffffffffffff", "%Ix", -1},  // I is pointer-sized
-      {"-1", "%Id", -1},
       {"-1", "%jd", -1},
-
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
@@ -167,18 +156,9 @@ TEST(CrtPrintfTest, FormatsNarrowStrings) {
 
 TEST(CrtPrintfTest, FormatsWideStrings) {
   const Case<const WCHAR*> kCases[] = {
-      {"wide", "%ls", W(u"wide")},
-      {"wide", "%S", W(u"wide")},
-      {"ww", "%ws", W(u"ww")},
-      {"w", "%lls", W(u"w")},
-      {"wide", "%lS", W(u"wide")},
-      {"wide", "%LS", W(u"wide")},
-      {"(null)", "%ls", nullptr},
-      {"(null)", "%S", nullptr},
-      {"[(nu]", "[%.3S]", nullptr},
-      {"ab", "%.2ls", W(u"abc")},
-      {"[  wide]", "[%6ls]", W(u"wide")},
-      {"[wide  ]", "[%-6S]", W(u"wide")},
+      {"wide", "%ls", W(u"wide")},  {"wide", "%S", W(u"wide")},  {"ww", "%ws", W(u"ww")},
+      {"w", "%lls", W(u"w")},       {"wide", "%LS", W(u"wide")}, {"(null)", "%ls", nullptr},
+      {"[(nu]", "[%.3S]", nullptr}, {"ab", "%.2ls", W(u"abc")},  {"[  wide]", "[%6ls]", W(u"wide")},
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format;
@@ -189,7 +169,6 @@ TEST(CrtPrintfTest, FormatsFloatingPointWithThreeDigitExponents) {
       {"1.234568e+004", "%e", 12345.678},
       {"1.500000E+000", "%E", 1.5},
       {"0.000000e+000", "%e", 0.0},
-      {"1.000000e+300", "%e", 1e300},
       {"4.940656e-324", "%e", 5e-324},
       {"1.797693e+308", "%e", DBL_MAX},
       {"1.000e+001", "%.3e", 9.9996},
@@ -197,12 +176,10 @@ TEST(CrtPrintfTest, FormatsFloatingPointWithThreeDigitExponents) {
       {"-1.00e+000", "%010.2e", -1.0},
       {"0.0001", "%g", 0.0001},
       {"1E+020", "%G", 1e20},
-      {"0", "%g", 0.0},
       {"-0", "%g", -0.0},
       {"1e-005", "%g", 1e-5},
       {"1.23457e+008", "%g", 123456789.0},
       {"1.00000", "%#g", 1.0},
-      {"0.00000", "%#g", 0.0},
       {"3.", "%#.0g", 3.0},
       {"100000", "%g", 100000.0},
       {"1e+006", "%g", 1e6},
@@ -212,7 +189,6 @@ TEST(CrtPrintfTest, FormatsFloatingPointWithThreeDigitExponents) {
       {"0.10000000000000001", "%.17g", 0.1},
       {"2", "%.0g", 1.5},
       {"100000000000000000000.000000", "%f", 1e20},
-      {"0.10000000000000000555", "%.20f", 0.1},
       {"0.0000000000000000000000000000010000000000", "%.40f", 1e-30},
       {"0003.142", "%08.3f", 3.14159},
       {"1.", "%#.0f", 1.0},
@@ -221,7 +197,6 @@ TEST(CrtPrintfTest, FormatsFloatingPointWithThreeDigitExponents) {
       {"-0000001.0|", "%010.1f|", -1.0},
       {" 0000001.0|", "% 010.1f|", 1.0},
       {"1.500000", "%Lf", 1.5},
-
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
@@ -273,7 +248,6 @@ TEST(CrtPrintfTest, DecidesNearTiesOnTheExactValue) {
 TEST(CrtPrintfTest, RoundsFixedPointExactlyAtEveryScale) {
   const Case<double> kCases[] = {
       {"0.1000000000000000056", "%.19f", 0.1},
-      {"0.5000000000000000000", "%.19f", 0.5},
       {"18.250000000000000000", "%.18f", 18.25},  // 1825 x 10^16 < 2^64
       {"18.500000000000000000", "%.18f", 18.5},   // 1850 x 10^16 > 2^64
       {"1.5000000000000000000", "%.19f", 1.5},
@@ -286,13 +260,10 @@ TEST(CrtPrintfTest, RoundsFixedPointExactlyAtEveryScale) {
       {"0.000", "%.3f", 5e-324},
       {"0.0000000000000000001", "%.19f", 0x1p-64},  // 5.42e-20 rounds up
       {"0.0000000000000000000", "%.19f", 0x1p-65},  // 2.71e-20 rounds down
-      {"0.063", "%.3f", 0.0625},
-      {"0.0004882813", "%.10f", 0x1p-11},  // 0.00048828125
-      {"9.99", "%.2f", 9.995},             // 9.99499999999999921...
+      {"0.0004882813", "%.10f", 0x1p-11},           // 0.00048828125
+      {"9.99", "%.2f", 9.995},                      // 9.99499999999999921...
       {"10.0", "%.1f", 9.96},
-      {"100", "%.0f", 99.5},
       {"-1.00", "%.2f", -1.005},  // -1.00499999999999989...
-      {" 45.3", "%5.1f", 45.25},
       {" -0.0", "%5.1f", -0.04},
       {"1234567.000000", "%.6f", 1234567.0000005},  // 1234567.00000049988...
   };
@@ -325,7 +296,6 @@ TEST(CrtPrintfTest, FormatsHexadecimalFloatingPoint) {
       {"0x1.0000000000000p-1022", "%a", DBL_MIN},
       {"0x1.7e43c8800759cp+996", "%a", 1e300},
       {"-0x0000000001.0000000000000p+0|", "%030a|", -1.0},
-
   };
   for (const auto& c : kCases)
     EXPECT_EQ(Crt(c.format, c.value), c.expected) << "format " << c.format << ", " << c.value;
@@ -341,26 +311,20 @@ TEST(CrtPrintfTest, FormatsInfinityAndNaNInTheOldStyle) {
       {"-1.#IND00", "%f", kNegativeNaN},
       {"+1.#INF00", "%+f", kInf},
       {"-01.#INF00", "%010f", -kInf},
-      {"00001.#QNAN0|", "%012f|", kNaN},
       {"1.#INF      |", "%-12f|", kInf},
-      {"1.#QNAN   |", "%-10f|", kNaN},
       {"1", "%.0f", kInf},
       {"1.$", "%.1f", kInf},
       {"1.#J", "%.2f", kInf},
       {"1.#IO", "%.3f", kInf},
-      {"1.#INF0", "%.5f", kInf},
-      {"-1.#IO", "%.3f", kNegativeNaN},
       {"      +1.#IO|", "%+12.3f|", kInf},
       {"1.#INF00e+000", "%e", kInf},
       {"1.#QNAN0E+000", "%E", kNaN},
       {"1.#Je+000", "%.2e", kInf},
       {"1e+000", "%.0e", kInf},
       {"1.#INF  e+000  |", "%-15e|", kInf},
-      {"001.#INF00e+000", "%015e", kInf},
       {"1.#INF", "%g", kInf},
       {"1.#QNAN", "%g", kNaN},
       {"-1.#IND", "%g", kNegativeNaN},
-      {"1.$", "%.2g", kInf},
       {"0x1.#INF000000000p+0", "%a", kInf},
   };
   for (const auto& c : kCases)
@@ -411,44 +375,34 @@ TEST(CrtPrintfTest, VsnprintfCutsWithoutTerminating) {
   EXPECT_STREQ(buffer, "hey!");
 }
 
-int Measure(const char* format, ...) {
+// The length _vscprintf reports, or with `into_nothing` what _vsnprintf
+// reports for a null buffer of size 0.
+int Measure(bool into_nothing, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);
-  const int length = _vscprintf(format, arguments);
-  va_end(arguments);
-  return length;
-}
-
-int MeasureIntoNothing(const char* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  const int length = _vsnprintf(nullptr, 0, format, arguments);
+  const int length =
+      into_nothing ? _vsnprintf(nullptr, 0, format, arguments) : _vscprintf(format, arguments);
   va_end(arguments);
   return length;
 }
 
 TEST(CrtPrintfTest, MeasuresTheFullLength) {
-  EXPECT_EQ(Measure("abc"), 3);
-  EXPECT_EQ(Measure(""), 0);
-  EXPECT_EQ(Measure("%s", "hello"), 5);
-  EXPECT_EQ(Measure("%10d", 1), 10);
-  EXPECT_EQ(Measure("%.600f", 1.0), 602);
-  EXPECT_EQ(MeasureIntoNothing("abc"), 3);
-  EXPECT_EQ(MeasureIntoNothing(""), 0);
+  for (bool into_nothing : {false, true}) {
+    EXPECT_EQ(Measure(into_nothing, ""), 0);
+    EXPECT_EQ(Measure(into_nothing, "%s", "hello"), 5);
+    EXPECT_EQ(Measure(into_nothing, "%10d", 1), 10);
+    EXPECT_EQ(Measure(into_nothing, "%.600f", 1.0), 602);
+  }
 }
 
 TEST(CrtPrintfTest, WsprintfFormatsIntegersTheUser32Way) {
   const Case<int> kCases[] = {
       {"    1", "%5d", 1},
-      {"00003", "%05d", 3},
       {"-0003", "%05d", -3},
       {"-3   |", "%-05d|", -3},
       {"4294967295", "%lu", -1},
-      {"ff", "%lx", 255},
-      {"4294967291", "%u", -5},
       {"00042", "%.5d", 42},
       {"0|", "%.0d|", 0},
-      {"    3|", "%5.d|", 3},
       {"70000", "%hd", 70000},
       {"0xff", "%#x", 255},
       {"0x0", "%#x", 0},
@@ -456,13 +410,11 @@ TEST(CrtPrintfTest, WsprintfFormatsIntegersTheUser32Way) {
       {"0x000ff|", "%#05x|", 255},
       {"0XFF      |", "%-#8X|", 255},
       {"+d", "%+d", 5},
-      {" d", "% d", 5},
       {"*d", "%*d", 5},
       {"o", "%#o", 8},
       {"ld", "%lld", 5},
       {"k5", "%k%d", 5},
       {"W", "%C", 'W'},
-      {"W", "%lc", 'W'},
       {"    a|", "%5c|", 'a'},
       {"f", "%f", 0},
   };
