@@ -31,32 +31,21 @@ void DeleteTree(HKEY root, const std::string& path) {
   RegDeleteKeyA(root, path.c_str());
 }
 
-std::vector<std::string> SubkeyNames(HKEY key) {
+// The names of a key's subkeys, or with `values` of its values, in the
+// order the enumeration gives them; each reported length must be the name's.
+std::vector<std::string> Names(HKEY key, bool values = false) {
   std::vector<std::string> names;
-  char name[300];
+  char name[400];
   for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof name;
-    const LONG r = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+    DWORD length = values ? sizeof name : 300;
+    const LONG r = values
+                       ? RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr)
+                       : RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
     if (r != ERROR_SUCCESS) {
       EXPECT_EQ(r, ERROR_NO_MORE_ITEMS);
       break;
     }
     EXPECT_EQ(length, std::strlen(name));
-    names.push_back(name);
-  }
-  return names;
-}
-
-std::vector<std::string> ValueNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[400];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof name;
-    const LONG r = RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (r != ERROR_SUCCESS) {
-      EXPECT_EQ(r, ERROR_NO_MORE_ITEMS);
-      break;
-    }
     names.push_back(name);
   }
   return names;
@@ -109,7 +98,7 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndOpensWhatExists) {
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
   HKEY ab = Create(base_, "a\\b", &disposition);  // other case, same key
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  EXPECT_EQ(SubkeyNames(ab), std::vector<std::string>{"C"});
+  EXPECT_EQ(Names(ab), std::vector<std::string>{"C"});
   HKEY self = Create(ab, "", &disposition);
   if (!RunningUnderWine()) {
     EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
@@ -138,7 +127,7 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndOpensWhatExists) {
   HKEY deeper = nullptr;
   EXPECT_EQ(RegCreateKeyA(same, "D", &deeper), ERROR_SUCCESS);
   EXPECT_EQ(RegFlushKey(deeper), ERROR_SUCCESS);
-  EXPECT_EQ(SubkeyNames(abc), std::vector<std::string>{"D"});
+  EXPECT_EQ(Names(abc), std::vector<std::string>{"D"});
   for (HKEY k : {abc, ab, self, x, deeper, same}) EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
 }
 
@@ -147,11 +136,11 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
   RegCloseKey(Create(base_, "c", &disposition));
   RegCloseKey(Create(base_, "C", &disposition));
   EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
-  EXPECT_EQ(SubkeyNames(base_), std::vector<std::string>{"c"});
+  EXPECT_EQ(Names(base_), std::vector<std::string>{"c"});
 
   EXPECT_EQ(SetDword(base_, "Alpha", 1), ERROR_SUCCESS);
   EXPECT_EQ(SetDword(base_, "ALPHA", 2), ERROR_SUCCESS);
-  EXPECT_EQ(ValueNames(base_), std::vector<std::string>{"Alpha"});
+  EXPECT_EQ(Names(base_, true), std::vector<std::string>{"Alpha"});
   DWORD value = 0, size = sizeof value, type = 0;
   EXPECT_EQ(
       RegQueryValueExA(base_, "alpha", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
@@ -176,16 +165,16 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepTheFirstSpelling) {
 
 TEST_F(RegistryTest, EnumerationOrderAndEnd) {
   for (const char* name : {"b", "A", "c", "B2", "a1"}) RegCloseKey(Create(base_, name));
-  EXPECT_EQ(SubkeyNames(base_), (std::vector<std::string>{"A", "a1", "b", "B2", "c"}));
+  EXPECT_EQ(Names(base_), (std::vector<std::string>{"A", "a1", "b", "B2", "c"}));
 
   for (const char* name : {"zeta", "Alpha", "mid", "omega"}) EXPECT_EQ(SetDword(base_, name, 1), 0);
   EXPECT_EQ(SetDword(base_, "ZETA", 2), ERROR_SUCCESS);     // overwriting keeps the place
   EXPECT_EQ(RegDeleteValueA(base_, "mid"), ERROR_SUCCESS);  // deleting closes the gap
   // Windows lists values in creation order; Wine sorts them.
   if (!RunningUnderWine()) {
-    EXPECT_EQ(ValueNames(base_), (std::vector<std::string>{"zeta", "Alpha", "omega"}));
+    EXPECT_EQ(Names(base_, true), (std::vector<std::string>{"zeta", "Alpha", "omega"}));
   } else {
-    EXPECT_EQ(ValueNames(base_).size(), 3u);
+    EXPECT_EQ(Names(base_, true).size(), 3u);
   }
 
   DWORD subKeys = 0, maxSubKey = 0, values = 0, maxValueName = 0, maxData = 0;
@@ -281,11 +270,14 @@ TEST_F(RegistryTest, ShortBuffersReportTheSizeNeeded) {
 
 TEST_F(RegistryTest, EveryTypeKeepsItsBytes) {
   const std::string binary("\x00\x01\xfe\xff zz\x00", 8);
-  const DWORD types[] = {REG_NONE, REG_BINARY, REG_DWORD, REG_QWORD, REG_DWORD_BIG_ENDIAN,
-                         REG_LINK, 0x12345u};
+  const std::string multi("one\0two\0", 9);
+  const DWORD types[] = {REG_NONE, REG_BINARY,           REG_DWORD, REG_QWORD,
+                         REG_LINK, REG_DWORD_BIG_ENDIAN, 0x12345u,  REG_MULTI_SZ};
   for (DWORD type : types) {
     const std::string name = "t" + std::to_string(type);
-    const std::string data = type == REG_DWORD ? binary.substr(0, 4) : binary;
+    const std::string data = type == REG_DWORD      ? binary.substr(0, 4)
+                             : type == REG_MULTI_SZ ? multi
+                                                    : binary;
     ASSERT_EQ(
         RegSetValueExA(base_, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                        static_cast<DWORD>(data.size())),
@@ -299,23 +291,13 @@ TEST_F(RegistryTest, EveryTypeKeepsItsBytes) {
     EXPECT_EQ(got, type);
     EXPECT_EQ(std::string(out, size), data) << type;
   }
-  const char multi[] = "one\0two\0";
-  ASSERT_EQ(RegSetValueExA(base_, "multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi),
-                           sizeof multi),
-            ERROR_SUCCESS);
-  char out[32];
-  DWORD size = sizeof out, type = 0;
-  ASSERT_EQ(RegQueryValueExA(base_, "multi", nullptr, &type, reinterpret_cast<BYTE*>(out), &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-  EXPECT_EQ(std::string(out, size), std::string(multi, sizeof multi));
-
   EXPECT_EQ(RegSetValueExA(base_, "bad", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
 
   // Empty data and a string stored without its NUL come back as they were
   // stored; the NUL is added, uncounted, only where there is room.
   ASSERT_EQ(RegSetValueExA(base_, "empty", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
-  size = sizeof out;
+  char out[16];
+  DWORD size = sizeof out;
   EXPECT_EQ(RegQueryValueExA(base_, "empty", nullptr, nullptr, reinterpret_cast<BYTE*>(out), &size),
             ERROR_SUCCESS);
   EXPECT_EQ(size, 0u);
@@ -340,7 +322,7 @@ TEST_F(RegistryTest, DeletingKeysAndValues) {
   RegCloseKey(Create(base_, "a\\b\\c"));
   EXPECT_EQ(RegDeleteKeyA(base_, "a"), ERROR_ACCESS_DENIED);  // has subkeys
   EXPECT_EQ(RegDeleteKeyA(base_, "A\\B\\C"), ERROR_SUCCESS);  // a path, any case
-  EXPECT_EQ(SubkeyNames(base_), std::vector<std::string>{"a"});
+  EXPECT_EQ(Names(base_), std::vector<std::string>{"a"});
   EXPECT_EQ(RegDeleteKeyA(base_, "a\\b\\c"), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegDeleteKeyA(base_, "nope"), ERROR_FILE_NOT_FOUND);
 
