@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "process_support.h"
 #include "test_support.h"
@@ -14,12 +15,18 @@
 
 namespace {
 
-// A path for a child's "ready" file. Process ids are reused, so a file of
-// an earlier run may be there: remove it, or the wait for it would not wait.
-std::string ReadyPath() {
-  const std::string path = ScratchPath("ready");
-  std::remove(path.c_str());
-  return path;
+// Starts the helper with `args` and the path of a "ready" file last, and
+// waits until the child has made it. Process ids are reused, so a file of an
+// earlier run may be there: it is removed first, or the wait would not wait.
+ChildProcess StartWhenReady(std::vector<std::string> args) {
+  const std::string ready = ScratchPath("ready");
+  std::remove(ready.c_str());
+  args.push_back(ready);
+  ChildProcess child = StartHelper(args);
+  EXPECT_TRUE(child.Started());
+  EXPECT_TRUE(WaitForFile(ready, 20000));
+  std::remove(ready.c_str());
+  return child;
 }
 
 DWORD PageSize() {
@@ -196,11 +203,7 @@ TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
   const std::string waited = UniqueName("waited");
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, waited.c_str());
   ASSERT_NE(event, nullptr);
-  const std::string ready = ReadyPath();
-  ChildProcess waiter = StartHelper({"event-wait", waited, ready});
-  ASSERT_TRUE(waiter.Started());
-  ASSERT_TRUE(WaitForFile(ready, 20000));
-  std::remove(ready.c_str());
+  ChildProcess waiter = StartWhenReady({"event-wait", waited});
   ASSERT_TRUE(SetEvent(event));
   EXPECT_EQ(waiter.Wait(60000), 0);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "the child took the auto-reset event";
@@ -233,10 +236,7 @@ TEST(NamedObjectsAcrossProcessesTest, EventsWakeWaitersInOtherProcesses) {
   const std::string a = UniqueName("any0"), b = UniqueName("any1");
   HANDLE any[2] = {CreateEventA(nullptr, TRUE, FALSE, a.c_str()),
                    CreateEventA(nullptr, TRUE, FALSE, b.c_str())};
-  const std::string ready2 = ReadyPath();
-  ChildProcess any_waiter = StartHelper({"wait-any", a, b, ready2});
-  ASSERT_TRUE(WaitForFile(ready2, 20000));
-  std::remove(ready2.c_str());
+  ChildProcess any_waiter = StartWhenReady({"wait-any", a, b});
   ASSERT_TRUE(SetEvent(any[1]));
   EXPECT_EQ(any_waiter.Wait(60000), 11);
 
@@ -261,11 +261,7 @@ TEST(NamedObjectsAcrossProcessesTest, ProcessesShareMappedMemory) {
 TEST(NamedObjectsAcrossProcessesTest, AKilledProcessLeavesNoNameBehind) {
   const std::string mapping_name = UniqueName("killed-map"),
                     event_name = UniqueName("killed-event");
-  const std::string ready = ReadyPath();
-  ChildProcess holder = StartHelper({"hold-names", mapping_name, event_name, ready});
-  ASSERT_TRUE(holder.Started());
-  ASSERT_TRUE(WaitForFile(ready, 20000));
-  std::remove(ready.c_str());
+  ChildProcess holder = StartWhenReady({"hold-names", mapping_name, event_name});
 
   // While the holder lives, the names are there, with its data.
   HANDLE seen = OpenFileMappingA(FILE_MAP_READ, FALSE, mapping_name.c_str());
