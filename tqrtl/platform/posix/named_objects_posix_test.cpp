@@ -26,14 +26,6 @@ namespace {
 using tqrtl::posix::NamedObjectPath;
 using tqrtl::posix::NamespaceDirectory;
 
-// A path for a child's "ready" file, with any file of an earlier run under
-// the same process id removed.
-std::string ReadyPath() {
-  const std::string path = ScratchPath("ready");
-  std::remove(path.c_str());
-  return path;
-}
-
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -122,7 +114,8 @@ TEST(NamespacePosixTest, NamesOfKilledHoldersAreRemovedWhenNextSeen) {
   PrivateNamespace private_namespace;
   ASSERT_FALSE(private_namespace.dir().empty());
   const std::string mapping = UniqueName("killed-map"), event = UniqueName("killed-event");
-  const std::string ready = ReadyPath();
+  const std::string ready = ScratchPath("ready");
+  std::remove(ready.c_str());  // one of an earlier run with this process id
   ChildProcess holder = StartHelper({"hold-names", mapping, event, ready});
   ASSERT_TRUE(WaitForFile(ready, 20000));
   std::remove(ready.c_str());

@@ -10,11 +10,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "files_test_support.h"
 #include "process_support.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
@@ -27,16 +27,8 @@ using tqrtl::posix::RegistryCloseAll;
 using tqrtl::posix::RegistryHivePath;
 using tqrtl::posix::RegistryStatementCount;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
-}
+using files_test::ReadBytes;
+using files_test::WriteBytes;
 
 unsigned Mode(const std::string& path) {
   struct stat st;
@@ -115,11 +107,11 @@ TEST_F(RegistryPosixTest, BrokenStoresFailWithAnErrorCodeAndAreLeftAlone) {
   const std::string garbage(8192, 'x');
 
   // Not a database, and someone else's database: refused, not touched.
-  WriteFile(hive, garbage);
+  WriteBytes(hive, garbage);
   HKEY key = nullptr;
   EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_BADDB);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_BADDB);
-  EXPECT_TRUE(ReadFile(hive) == garbage);
+  EXPECT_TRUE(ReadBytes(hive) == garbage);
   fs::remove(hive);
   {
     sqlite3* db = nullptr;
@@ -129,9 +121,9 @@ TEST_F(RegistryPosixTest, BrokenStoresFailWithAnErrorCodeAndAreLeftAlone) {
               SQLITE_OK);
     sqlite3_close(db);
   }
-  const std::string foreign = ReadFile(hive);
+  const std::string foreign = ReadBytes(hive);
   EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_BADDB);
-  EXPECT_TRUE(ReadFile(hive) == foreign);
+  EXPECT_TRUE(ReadBytes(hive) == foreign);
 
   // A directory where the file belongs.
   fs::remove(hive);
@@ -150,15 +142,12 @@ TEST_F(RegistryPosixTest, BrokenStoresFailWithAnErrorCodeAndAreLeftAlone) {
 
   // Damaged pages behind an intact header: each call fails cleanly.
   ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);  // checkpoints the WAL into the file
-  std::string damaged = ReadFile(hive);
+  std::string damaged = ReadBytes(hive);
   ASSERT_GT(damaged.size(), 8192u);
   for (size_t i = 4096; i < damaged.size(); ++i) damaged[i] = static_cast<char>(0xA5 ^ i);
-  WriteFile(hive, damaged);
-  std::vector<LONG> results;
-  HKEY opened = nullptr;
-  results.push_back(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &opened));
-  results.push_back(Create(HKEY_CURRENT_USER, "B", &key));
-  for (LONG r : results) EXPECT_EQ(r, ERROR_BADDB);
+  WriteBytes(hive, damaged);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "A", 0, KEY_READ, &key), ERROR_BADDB);
+  EXPECT_EQ(Create(HKEY_CURRENT_USER, "B", &key), ERROR_BADDB);
   std::string report;
   EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_BADDB);
 }
@@ -211,12 +200,12 @@ TEST_F(RegistryPosixTest, RepeatedReadsComeFromMemoryUntilAnotherProcessWrites) 
   EXPECT_EQ(ReadDword(path, "Width"), 640u);  // the first read fills the copy
 
   const std::string hive = Hive(HKEY_CURRENT_USER);
-  const std::string db = ReadFile(hive), wal = ReadFile(hive + "-wal");
+  const std::string db = ReadBytes(hive), wal = ReadBytes(hive + "-wal");
   const std::uint64_t before = RegistryStatementCount();
   for (int i = 0; i < 100; ++i) ASSERT_EQ(ReadDword(path, "Width"), 640u);
   EXPECT_EQ(RegistryStatementCount(), before);
-  EXPECT_TRUE(ReadFile(hive) == db);
-  EXPECT_TRUE(ReadFile(hive + "-wal") == wal);
+  EXPECT_TRUE(ReadBytes(hive) == db);
+  EXPECT_TRUE(ReadBytes(hive + "-wal") == wal);
   // Writing what is there already is not a write either.
   EXPECT_EQ(SetDword(key, "Width", 640), ERROR_SUCCESS);
   EXPECT_EQ(RegistryStatementCount(), before);
