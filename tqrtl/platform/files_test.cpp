@@ -338,18 +338,14 @@ TEST_F(FilesTest, CreateFileDispositionsAndSizes) {
   // Opening an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so in
   // the last error; CREATE_ALWAYS empties it.
   WriteBytes(path, "12345");
-  file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(GetFileSize(file, nullptr), 5u);
-  CloseHandle(file);
-  file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(GetFileSize(file, nullptr), 0u);
-  CloseHandle(file);
+  for (DWORD disposition : {DWORD{OPEN_ALWAYS}, DWORD{CREATE_ALWAYS}}) {
+    file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << disposition;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << disposition;
+    EXPECT_EQ(GetFileSize(file, nullptr), disposition == OPEN_ALWAYS ? 5u : 0u);
+    CloseHandle(file);
+  }
 
   SetLastError(0);
   EXPECT_EQ(GetFileSize(INVALID_HANDLE_VALUE, nullptr), INVALID_FILE_SIZE);

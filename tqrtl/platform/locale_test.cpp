@@ -149,57 +149,45 @@ TEST(NumberFormatTest, RefusesTextThatIsNotADecimal) {
   }
 }
 
-TEST(NumberFormatTest, ReportsAShortBuffer) {
+// Each refused call fails with its error and writes nothing past the
+// capacity it was given; exactly the length without the NUL is too short.
+TEST(NumberFormatTest, RefusesBadArgumentsAndShortBuffers) {
   char decimal[] = ".";
   char thousands[] = ",";
-  NUMBERFMTA format{0, 1, 3, decimal, thousands, 1};
-  char buffer[16];
-  memset(buffer, '#', sizeof(buffer));
-  SetLastError(0);
-  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 5), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(buffer[5], '#');
-  // Exactly the length without the NUL is still too short.
-  SetLastError(0);
-  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 9), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &format, buffer, 10), 10);
-  EXPECT_STREQ(buffer, "1,234,567");
-}
-
-TEST(NumberFormatTest, RefusesBadFormatsAndFlags) {
-  char decimal[] = ".";
-  char thousands[] = ",";
-  char buffer[32];
+  const NUMBERFMTA good{0, 1, 3, decimal, thousands, 1};
   struct Case {
     const char* what;
+    const char* value;
     NUMBERFMTA format;
     DWORD flags;
+    int capacity;
     DWORD error;
   };
   const Case cases[] = {
-      {"negative order 5", {0, 1, 3, decimal, thousands, 5}, 0, ERROR_INVALID_PARAMETER},
-      {"null decimal separator", {0, 1, 3, nullptr, thousands, 1}, 0, ERROR_INVALID_PARAMETER},
-      {"null thousands separator", {0, 1, 3, decimal, nullptr, 1}, 0, ERROR_INVALID_PARAMETER},
-      {"no-override flag with a format",
-       {0, 1, 3, decimal, thousands, 1},
-       LOCALE_NOUSEROVERRIDE,
+      {"capacity 5", "1234567", good, 0, 5, ERROR_INSUFFICIENT_BUFFER},
+      {"capacity 9", "1234567", good, 0, 9, ERROR_INSUFFICIENT_BUFFER},
+      {"negative order 5", "-1", {0, 1, 3, decimal, thousands, 5}, 0, 32, ERROR_INVALID_PARAMETER},
+      {"null decimal", "-1", {0, 1, 3, nullptr, thousands, 1}, 0, 32, ERROR_INVALID_PARAMETER},
+      {"null thousands", "-1", {0, 1, 3, decimal, nullptr, 1}, 0, 32, ERROR_INVALID_PARAMETER},
+      {"no-override flag with a format", "-1", good, LOCALE_NOUSEROVERRIDE, 32,
        ERROR_INVALID_FLAGS},
+      {"null value", nullptr, good, 0, 32, ERROR_INVALID_PARAMETER},
+      {"capacity -1", "1", good, 0, -1, ERROR_INVALID_PARAMETER},
   };
+  char buffer[40];
   for (const Case& c : cases) {
+    memset(buffer, '#', sizeof(buffer));
     SetLastError(0);
     EXPECT_EQ(
-        GetNumberFormatA(LOCALE_USER_DEFAULT, c.flags, "-1", &c.format, buffer, sizeof(buffer)), 0)
+        GetNumberFormatA(LOCALE_USER_DEFAULT, c.flags, c.value, &c.format, buffer, c.capacity), 0)
         << c.what;
     EXPECT_EQ(GetLastError(), c.error) << c.what;
+    if (c.capacity >= 0) {
+      EXPECT_EQ(buffer[c.capacity], '#') << c.what;
+    }
   }
-  NUMBERFMTA format{0, 1, 3, decimal, thousands, 1};
-  SetLastError(0);
-  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, nullptr, &format, buffer, 32), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1", &format, buffer, -1), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(GetNumberFormatA(LOCALE_USER_DEFAULT, 0, "1234567", &good, buffer, 10), 10);
+  EXPECT_STREQ(buffer, "1,234,567");
 }
 
 TEST(NumberFormatTest, UserLocaleFormatUsesItsSeparators) {
