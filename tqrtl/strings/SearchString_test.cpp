@@ -92,7 +92,6 @@ const ParseCase kParseCases[] = {
     {"\\<\xc3\xa4\\>\xff", "\\<\xc3\xa4\\>\xff", "\xff", "\xc3\xa4", 3},
     // The escape: the first backslash is dropped, the rest is plain.
     {"\\\\<x", "\\<x", "\\<x", "", 1},
-    {"\\\\<", "\\<", "\\<", "", 1},
     {"\\\\<a\\>b", "\\<a\\>b", "\\<a\\>b", "", 1},
     {"\\\\\\<a\\>b", "\\\\\\<a\\>b", "\\\\\\<a\\>b", "", 1},
     {"\\\\", "\\\\", "\\\\", "", 1},
@@ -100,10 +99,8 @@ const ParseCase kParseCases[] = {
     // Truncated or malformed tags are plain texts, kept whole.
     {"\\", "\\", "\\", "", 1},
     {"\\<", "\\<", "\\<", "", 1},
-    {"\\<name", "\\<name", "\\<name", "", 1},
     {"\\<name\\", "\\<name\\", "\\<name\\", "", 1},
     {"\\<a>b", "\\<a>b", "\\<a>b", "", 1},
-    {"\\<\\>", "\\<\\>", "\\<\\>", "", 1},
     {"\\<\\>abc", "\\<\\>abc", "\\<\\>abc", "", 1},
     {"\\<\\>\\>x", "\\<\\>\\>x", "\\<\\>\\>x", "", 1},
     {"\\>a\\<b", "\\>a\\<b", "\\>a\\<b", "", 1},
@@ -195,17 +192,6 @@ TEST_F(SearchStringTest, EqualityNeedsSameKindAndSameBytes) {
     EXPECT_EQ(c.b == c.a, c.equal);
     EXPECT_EQ(c.a != c.b, 1 - c.equal);
   }
-}
-
-// The encoded form of an escaped plain search no longer carries the escape,
-// so parsing it again gives a tagged search.
-TEST_F(SearchStringTest, EscapeIsNotKeptInTheEncodedForm) {
-  const SearchString plain("\\\\<Func\\>main");
-  EXPECT_EQ(plain.Attribs(), 1u);
-  const SearchString reparsed(static_cast<const char*>(plain));
-  EXPECT_EQ(reparsed.Attribs(), 3u);
-  EXPECT_STREQ(reparsed.PatternName(), "Func");
-  EXPECT_TRUE(reparsed != plain);
 }
 
 TEST_F(SearchStringTest, CopiesOwnTheirText) {
