@@ -16,12 +16,15 @@
 
 namespace {
 
-// Runs `fn` on another thread and waits for it.
-template <typename Fn>
-auto OnOtherThread(Fn fn) {
-  decltype(fn()) result{};
-  std::thread([&] { result = fn(); }).join();
-  return result;
+// Enters `mutex` without waiting on another thread, leaving again at once
+// if it got in; the status it got.
+TQLiteMutex::WaitStatus TryOnOtherThread(TQLiteMutex& mutex) {
+  TQLiteMutex::WaitStatus status{};
+  std::thread([&] {
+    status = mutex.Enter(false);
+    if (status == TQLiteMutex::Acquired) mutex.Leave();
+  }).join();
+  return status;
 }
 
 TEST(TQLiteMutexTest, OwnerEntersRecursivelyAndOthersSeeItBusyUntilTheLastLeave) {
@@ -37,30 +40,20 @@ TEST(TQLiteMutexTest, OwnerEntersRecursivelyAndOthersSeeItBusyUntilTheLastLeave)
   EXPECT_EQ(other.RecursionCount(), 4u);
   for (int level = 4; level > 0; --level) {
     // Busy for another thread, and its attempt changes nothing.
-    EXPECT_EQ(OnOtherThread([&] { return other.Enter(false); }), TQLiteMutex::Busy);
+    EXPECT_EQ(TryOnOtherThread(other), TQLiteMutex::Busy);
     EXPECT_EQ(other.RecursionCount(), static_cast<DWORD>(level));
     EXPECT_EQ(other.OwnerThreadId(), GetCurrentThreadId());
     mutex.Leave();
   }
   EXPECT_EQ(other.OwnerThreadId(), 0u);
   EXPECT_EQ(other.RecursionCount(), 0u);
-  EXPECT_EQ(OnOtherThread([&] {
-              const auto status = other.Enter(false);
-              if (status == TQLiteMutex::Acquired) other.Leave();
-              return status;
-            }),
-            TQLiteMutex::Acquired);
+  EXPECT_EQ(TryOnOtherThread(other), TQLiteMutex::Acquired);
 
   // Without a name, each object is a mutex of its own.
   TQLiteMutex a(nullptr), b(nullptr);
   ASSERT_TRUE(a.IsValid());
   EXPECT_EQ(a.Enter(true), TQLiteMutex::Acquired);
-  EXPECT_EQ(OnOtherThread([&] {
-              const auto status = b.Enter(false);
-              if (status == TQLiteMutex::Acquired) b.Leave();
-              return status;
-            }),
-            TQLiteMutex::Acquired);
+  EXPECT_EQ(TryOnOtherThread(b), TQLiteMutex::Acquired);
   a.Leave();
 }
 
