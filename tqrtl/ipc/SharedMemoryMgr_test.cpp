@@ -150,8 +150,9 @@ TEST(SharedMemoryMgrTest, PiecesTravelAsOffsetsBetweenViews) {
   ASSERT_TRUE(a.IsValid() && b.IsValid());
   const uint32_t total = Word(a, 8);
 
+  const std::vector<unsigned> sizes = {0, 1, 13, 100, 127};
   std::vector<unsigned> offsets;
-  for (unsigned n : {0u, 1u, 13u, 100u, 127u}) {
+  for (unsigned n : sizes) {
     auto* p = static_cast<unsigned char*>(a.Alloc(n));
     ASSERT_NE(p, nullptr);
     std::memset(p, static_cast<int>(n), n);
@@ -162,7 +163,7 @@ TEST(SharedMemoryMgrTest, PiecesTravelAsOffsetsBetweenViews) {
   EXPECT_EQ(b.OffsetOf(b.GetPtr(1234)), 1234u);
   for (size_t i = 0; i < offsets.size(); ++i) {
     const auto* q = static_cast<const unsigned char*>(b.GetPtr(offsets[i]));
-    const unsigned n = std::vector<unsigned>{0, 1, 13, 100, 127}[i];
+    const unsigned n = sizes[i];
     for (unsigned k = 0; k < n; ++k) ASSERT_EQ(q[k], n);
     b.Free(b.GetPtr(offsets[i]));  // freed by the other view
     EXPECT_EQ(Fault(a), "");
@@ -251,22 +252,11 @@ class LockWatcher {
   void* view_ = nullptr;
 };
 
-bool NameExists(const std::string& name) {
-  HANDLE h = OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str());
-  if (h != nullptr) {
-    CloseHandle(h);
-    return true;
-  }
-  return GetLastError() != ERROR_FILE_NOT_FOUND;
-}
-
-bool EventExists(const std::string& name) {
-  HANDLE h = OpenEventA(EVENT_ALL_ACCESS, FALSE, name.c_str());
-  if (h != nullptr) {
-    CloseHandle(h);
-    return true;
-  }
-  return GetLastError() != ERROR_FILE_NOT_FOUND;
+// Whether an open of a named object found it: `h` is what the open gave.
+bool Found(HANDLE h) {
+  if (h == nullptr) return GetLastError() != ERROR_FILE_NOT_FOUND;
+  CloseHandle(h);
+  return true;
 }
 
 // A process dies holding the lock, half-way through changing the block.
@@ -319,9 +309,9 @@ TEST(SharedMemoryMgrTest, SurvivorsRecoverFromAProcessKilledHoldingTheLock) {
     EXPECT_EQ(survivor.Wait(60000), 0);
     ExpectAllFree(mgr);
   }
-  EXPECT_FALSE(NameExists(name));
-  EXPECT_FALSE(NameExists(name + "_mem_mutex_mmf"));
-  EXPECT_FALSE(EventExists(name + "_mem_mutex"));
+  EXPECT_FALSE(Found(OpenFileMappingA(FILE_MAP_WRITE, FALSE, name.c_str())));
+  EXPECT_FALSE(Found(OpenFileMappingA(FILE_MAP_WRITE, FALSE, (name + "_mem_mutex_mmf").c_str())));
+  EXPECT_FALSE(Found(OpenEventA(EVENT_ALL_ACCESS, FALSE, (name + "_mem_mutex").c_str())));
   for (const std::string& path : {ready, go, abandoned, holderReady}) std::remove(path.c_str());
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -320,46 +321,34 @@ TEST(SharedFreeListTest, CheckerSeesEveryKindOfDamage) {
   };
   struct Damage {
     const char* what;
-    uint32_t offset, value;
-    const char* expected;  // a part of the fault text
+    std::vector<std::pair<uint32_t, uint32_t>> writes;  // offset, value
+    const char* expected;                               // a part of the fault text
   } damages[] = {
-      {"version", 0, 0x0101, "version"},
-      {"allocated tail", 220 - 4, 1, "tailState"},
-      {"free tail", 320 - 4, 0, "tailState"},
-      {"self word", 320 - 8, 20, "self word"},
-      {"size too large", 120 + 4, 100000, "size"},
-      {"size too small", 120 + 4, 8, "size"},
-      {"unknown state", 120, 7, "state"},
-      {"fragment size", 420, 2 | 13 << 8, "tailState"},
-      {"next", 20 + 8, 120, "point back"},
-      {"prev", 220 + 12, 220, "point back"},
-      {"head on an allocated block", 16, 120, "not a free block"},
-      {"head empty", 16, 0, "head is 0"},
-      {"a free block left out", 20 + 8, 20, "point back"},
+      {"version", {{0, 0x0101}}, "version"},
+      {"allocated tail", {{220 - 4, 1}}, "tailState"},
+      {"free tail", {{320 - 4, 0}}, "tailState"},
+      {"self word", {{320 - 8, 20}}, "self word"},
+      {"size too large", {{120 + 4, 100000}}, "size"},
+      {"size too small", {{120 + 4, 8}}, "size"},
+      {"unknown state", {{120, 7}}, "state"},
+      {"fragment size", {{420, 2 | 13 << 8}}, "tailState"},
+      {"next", {{20 + 8, 120}}, "point back"},
+      {"prev", {{220 + 12, 220}}, "point back"},
+      {"head on an allocated block", {{16, 120}}, "not a free block"},
+      {"head empty", {{16, 0}}, "head is 0"},
+      {"a free block left out", {{20 + 8, 20}}, "point back"},
+      {"two free blocks side by side, each sound on its own",
+       {{120, 1}, {124, 100}, {220 - 8, 120}, {220 - 4, 1}},
+       "neither"},
+      {"two circular lists of one, head reaching only one",
+       {{28, 20}, {32, 20}, {228, 220}, {232, 220}},
+       "not in the list"},
   };
   for (const Damage& d : damages) {
     auto b = make();
-    Put32(b->bytes, d.offset, d.value);
+    for (const auto& [offset, value] : d.writes) Put32(b->bytes, offset, value);
     const std::string fault = b->Fault();
     EXPECT_NE(fault.find(d.expected), std::string::npos) << d.what << ": " << fault;
-  }
-  {
-    // Two free blocks side by side, each sound on its own.
-    auto b = make();
-    Put32(b->bytes, 120, 1);
-    Put32(b->bytes, 124, 100);
-    Put32(b->bytes, 220 - 8, 120);
-    Put32(b->bytes, 220 - 4, 1);
-    EXPECT_NE(b->Fault().find("neither"), std::string::npos) << b->Fault();
-  }
-  {
-    // Two lists of one: each is circular, but head reaches only one.
-    auto b = make();
-    Put32(b->bytes, 28, 20);
-    Put32(b->bytes, 32, 20);
-    Put32(b->bytes, 228, 220);
-    Put32(b->bytes, 232, 220);
-    EXPECT_NE(b->Fault().find("not in the list"), std::string::npos) << b->Fault();
   }
 }
 
