@@ -44,7 +44,10 @@ class BulkArray final : public BulkArrayIndex {
     // keep it in registers across a loop of reads.
     const Route route(*this);
     const ULONG mask = m_mask;
-    if (e >= m_size) throw static_cast<int>(kErrorOutOfRange);
+    if (e >= route.Limit(m_size)) [[unlikely]] {
+      if (e >= m_size) throw static_cast<int>(kErrorOutOfRange);
+      return static_cast<T*>(DeepLeaf(*this, e))[e & mask];
+    }
     return static_cast<T*>(route.Leaf(e))[e & mask];
   }
 

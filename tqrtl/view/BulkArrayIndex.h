@@ -120,7 +120,10 @@ class TQRTL_API BulkArrayIndex {
   // or beyond the capacity. Inline: it is the whole cost of a random read.
   void* FindLeafArrayContaining(ULONG e) {
     const Route route(*this);
-    if (e >= m_capacity) throw static_cast<int>(kErrorOutOfRange);
+    if (e >= route.Limit(m_capacity)) [[unlikely]] {
+      if (e >= m_capacity) throw static_cast<int>(kErrorOutOfRange);
+      return DeepLeaf(*this, e);
+    }
     return route.Leaf(e);
   }
 
@@ -131,8 +134,10 @@ class TQRTL_API BulkArrayIndex {
   // the tree grows or is freed.
   //
   // The root level and the next are ready in registers, which covers every
-  // array of the default layout up to 2^24 elements; deeper trees read the
-  // fields of their further levels as they go. A root that is itself the
+  // array of the default layout up to 2^24 elements. Deeper trees take
+  // DeepLeaf instead: Limit() is 0 for them, so the one compare that checks
+  // the element number also sends them there, and a lookup of a shallow
+  // tree pays nothing for the deep ones. A root that is itself the
   // leaf is found as the only child of a one-slot block, the index's own
   // root pointer, so that every lookup starts with the same step.
   //
@@ -163,37 +168,47 @@ class TQRTL_API BulkArrayIndex {
       const int last = index.m_levelCount - 1;
       const int level = index.m_rootLevel < 0 ? 0 : index.m_rootLevel;
       const BitField& next = index.m_layout[level < last ? level + 1 : last];
-      m_rootField = index.m_layout + level;
-      m_rootShift = m_rootField->shift | (static_cast<ULONG>(leafRoot) & 31u);
+      m_rootShift = index.m_layout[level].shift | (static_cast<ULONG>(leafRoot) & 31u);
       m_nextShift = next.shift;
       m_nextMask = next.mask;
+      m_shallow = 0u - static_cast<ULONG>(m_steps <= 2);
     }
 
-    // Leaf: the leaf that holds element e. REQUIRES: e is below the
-    // capacity the index had when the route was taken.
+    // Limit: `bound` (the size or the capacity) when Leaf can find the
+    // leaves of this tree, else 0, so that every element number fails the
+    // check and the caller takes DeepLeaf.
+    ULONG Limit(ULONG bound) const { return bound & m_shallow; }
+
+    // Leaf: the leaf that holds element e. REQUIRES: e is below
+    // Limit(capacity) of the index when the route was taken.
     void* Leaf(ULONG e) const {
       // No mask at the root: below the capacity, e >> shift is already
       // below the root's child count.
       void* node = m_rootChildren[e >> m_rootShift];
-      if (m_steps >= 2) {
-        node = Child(node, m_nextShift, m_nextMask, e);
-        if (m_steps > 2) [[unlikely]] {
-          for (int k = 2; k < m_steps; ++k) {
-            node = Child(node, m_rootField[k].shift, m_rootField[k].mask, e);
-          }
-        }
-      }
+      if (m_steps >= 2) node = Child(node, m_nextShift, m_nextMask, e);
       return node;
     }
 
    private:
     int m_steps;  // interior levels between the root and the leaves
     void* const* m_rootChildren;
-    const BitField* m_rootField;  // the root level's, in the layout
     ULONG m_rootShift;
     ULONG m_nextShift;
     ULONG m_nextMask;
+    ULONG m_shallow;  // all ones when m_steps <= 2, else 0
   };
+
+  // DeepLeaf: the leaf that holds element e, from the root down, for trees
+  // deeper than a Route reaches. REQUIRES: e is below the capacity. Out of
+  // line, and pure (it changes nothing), so that a compiler keeps a loop's
+  // Route in registers across the call.
+  [[gnu::pure, gnu::noinline]] static void* DeepLeaf(const BulkArrayIndex& index, ULONG e) {
+    void* node = index.m_root;
+    for (int k = index.m_rootLevel; k < index.m_levelCount - 1; ++k) {
+      node = Child(node, index.m_layout[k].shift, index.m_layout[k].mask, e);
+    }
+    return node;
+  }
 
   // ConstructLeafElements: with kFillConstruct, constructs the `count`
   // elements of a new leaf. If it throws, it must leave no element
