@@ -500,19 +500,27 @@ TEST(BulkArrayTest, ConstructsAndDestroysEveryElementOfNonTrivialTypes) {
 }
 
 TEST(BulkArrayTest, ValuesReadBackThroughIndexAndIterator) {
-  BulkArray<std::uint64_t> array;
-  array.SetSize(70000, 0);
-  for (ULONG e = 0; e < 70000; ++e) {
-    ASSERT_EQ(array[e], 0u) << e;  // value-initialised
-    array[e] = e * 3ull;
+  // The default layout (two interior levels at this size) and a tree deeper
+  // than the inline lookup reaches, which reads through the out-of-line walk.
+  const BitField deep[] = {4, 4, 4, 4, 4, 4, 8};
+  BulkArray<std::uint64_t> standard;
+  BulkArray<std::uint64_t> deeper(deep, 7);
+  for (BulkArray<std::uint64_t>* array : {&standard, &deeper}) {
+    array->SetSize(70000, 0);
+    for (ULONG e = 0; e < 70000; ++e) {
+      ASSERT_EQ((*array)[e], 0u) << e;  // value-initialised
+      (*array)[e] = e * 3ull;
+    }
+    ULONG visited = 0;
+    for (BulkArray<std::uint64_t>::Iterator it(*array); it.IsValid(); it.MoveNext()) {
+      ASSERT_EQ(*it, it.CurrentIndex() * 3ull);
+      ASSERT_EQ(&*it, &(*array)[it.CurrentIndex()]);
+      ++visited;
+    }
+    EXPECT_EQ(visited, 70000u);
+    EXPECT_THROW((*array)[70000], int);  // allocated, but not in use
+    EXPECT_THROW((*array)[0xFFFFFFFFu], int);
   }
-  ULONG visited = 0;
-  for (BulkArray<std::uint64_t>::Iterator it(array); it.IsValid(); it.MoveNext()) {
-    ASSERT_EQ(*it, it.CurrentIndex() * 3ull);
-    ++visited;
-  }
-  EXPECT_EQ(visited, 70000u);
-  EXPECT_THROW(array[70000], int);  // allocated, but not in use
   const BitField layout[] = {16, 4};
   BulkArray<char> small(layout, 2);
   small.SetSize(17, 0);
