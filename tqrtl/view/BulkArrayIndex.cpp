@@ -92,7 +92,7 @@ ULONG BulkArrayIndex::SetSize(ULONG newSize, int useCapacity) {
         m_root = NewLeaf(capacity);
         m_rootLevel = m_levelCount - 1;
       }
-      Grow(m_root, m_rootLevel, newSize, capacity);
+      Grow(&m_root, m_rootLevel, newSize, capacity);
     } catch (...) {
       m_capacity = StoredCapacity(capacity);
       throw;
@@ -107,8 +107,7 @@ void* BulkArrayIndex::NewLeaf(ULONGLONG& capacity) {
   const ULONGLONG count = Slots(m_levelCount - 1);
   const ULONGLONG bytes = count * ElementSize();  // < 2^31 * 2^32: no overflow
   if (bytes > SIZE_MAX) throw TQMemoryException();
-  // At least a pointer's worth of bytes: a lookup reads that much from the
-  // root whatever it is (see Route).
+  // Never malloc(0), which may return null for a zero-sized element.
   void* leaf = std::malloc(std::max(static_cast<size_t>(bytes), sizeof(void*)));
   if (leaf == nullptr) throw TQMemoryException();
   if (m_fill == kFillConstruct) {
@@ -136,20 +135,16 @@ ULONGLONG BulkArrayIndex::ChildrenFor(int level, ULONGLONG wanted, ULONGLONG cap
 }
 
 // NewNode: an empty interior node whose first child block holds exactly
-// `children` slots (at least one), allocated together so that a node and
-// its block sit side by side in memory, ahead of the subtrees below them.
+// `children` slots (at least one), zeroed, in the node's own allocation.
 BulkArrayIndex::Node* BulkArrayIndex::NewNode(ULONGLONG children) {
   children = std::max<ULONGLONG>(children, 1);
-  Node* node = new (std::nothrow) Node{nullptr, 0, 0, 0};
-  if (node == nullptr) throw TQMemoryException();
-  const ULONGLONG bytes = children * sizeof(void*);  // children <= 2^31
-  void** block =
-      bytes <= SIZE_MAX ? static_cast<void**>(std::calloc(children, sizeof(void*))) : nullptr;
-  if (block == nullptr) {
-    delete node;
-    throw TQMemoryException();
-  }
-  node->children = block;
+  // children <= 2^31: no overflow in 64 bits; too much for a 32-bit size_t
+  // is refused before anything is allocated.
+  const ULONGLONG bytes = kNodeBytes + children * sizeof(void*);
+  void* memory = bytes <= SIZE_MAX ? std::calloc(1, static_cast<size_t>(bytes)) : nullptr;
+  if (memory == nullptr) throw TQMemoryException();
+  Node* node = static_cast<Node*>(memory);
+  node->children = const_cast<void**>(BlockOf(node));
   node->allocated = static_cast<ULONG>(children);
   return node;
 }
@@ -177,37 +172,41 @@ void* BulkArrayIndex::CreateSubtree(int level, ULONGLONG wanted, ULONGLONG& capa
   return node;
 }
 
-// Grow: completes the rightmost part below `node`, then appends new
-// subtrees to it until `capacity` reaches `wanted`. A full non-root node
-// leaves the rest to its parent; a full root gets a new root above it.
-void BulkArrayIndex::Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& capacity) {
+// Grow: completes the rightmost part below the node in `slot` (the root
+// pointer, or the slot of a parent's block), then appends new subtrees to
+// it until `capacity` reaches `wanted`. A node that moves as its block
+// grows is put back into its slot. A full non-root node leaves the rest to
+// its parent; a full root gets a new root above it.
+void BulkArrayIndex::Grow(void** slot, int level, ULONGLONG wanted, ULONGLONG& capacity) {
   ULONGLONG children;
   if (level == m_levelCount - 1) {
     children = Slots(level);  // a leaf is always full
   } else {
-    Node* interior = static_cast<Node*>(node);
+    Node* interior = static_cast<Node*>(*slot);
     children = interior->count;
-    if (children > 0) Grow(interior->children[children - 1], level + 1, wanted, capacity);
+    if (children > 0) Grow(&interior->children[children - 1], level + 1, wanted, capacity);
   }
   if (capacity >= wanted) return;
   for (;;) {
     if (children >= Slots(level)) {
-      if (node != m_root) return;
+      if (slot != &m_root) return;
       // SetSize checked that the layout reaches `wanted`, so a full top
       // level means the wanted capacity was reached.
       if (level == 0) throw static_cast<int>(kErrorOutOfRange);
       // The new root's first block holds the old root and the subtrees
       // still needed beside it.
       Node* top = NewNode(std::min(Slots(level - 1), 1 + ChildrenFor(level - 1, wanted, capacity)));
-      AppendChild(top, node);  // has room: cannot fail
+      AppendChild(top, m_root);  // has room: cannot fail, nor move
       m_root = top;
       m_rootLevel = --level;
-      node = top;
       children = 1;
     }
     void* child = CreateSubtree(level + 1, wanted, capacity);
     try {
-      AppendChild(static_cast<Node*>(node), child);
+      // May move the node: its slot follows.
+      Node* node = static_cast<Node*>(*slot);
+      AppendChild(node, child);
+      *slot = node;
     } catch (...) {
       FreeSubtree(child, level + 1, capacity);
       throw;
@@ -217,26 +216,25 @@ void BulkArrayIndex::Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& ca
   }
 }
 
-// AppendChild: a node without a block gets one for exactly this child; a
-// full block is replaced by one with max(4, min(1024, count / 8)) more
-// slots.
-void BulkArrayIndex::AppendChild(Node* node, void* child) {
+// AppendChild: a full block is replaced by one with max(4, min(1024,
+// count / 8)) more slots, and the node moves with it: `node` is set to its
+// new place. On failure nothing changes.
+void BulkArrayIndex::AppendChild(Node*& node, void* child) {
   if (node->count == node->allocated) {
-    const ULONGLONG needed = static_cast<ULONGLONG>(node->count) + 1;
-    ULONGLONG room = needed;
-    if (node->children != nullptr) {
-      const ULONGLONG step = std::max<ULONGLONG>(4, std::min<ULONGLONG>(1024, node->count / 8));
-      room = std::max(node->allocated + step, needed);
-    }
-    const ULONGLONG bytes = room * sizeof(void*);
+    const ULONGLONG step = std::max<ULONGLONG>(4, std::min<ULONGLONG>(1024, node->count / 8));
+    const ULONGLONG room = static_cast<ULONGLONG>(node->allocated) + step;
+    const ULONGLONG bytes = kNodeBytes + room * sizeof(void*);
     if (room > 0xFFFFFFFFu || bytes > SIZE_MAX) throw TQMemoryException();
-    void** block = static_cast<void**>(std::malloc(static_cast<size_t>(bytes)));
-    if (block == nullptr) throw TQMemoryException();
-    if (node->count != 0) std::memcpy(block, node->children, node->count * sizeof(void*));
-    std::memset(block + node->count, 0, static_cast<size_t>(room - node->count) * sizeof(void*));
-    std::free(node->children);
-    node->children = block;
-    node->allocated = static_cast<ULONG>(room);
+    Node* moved = static_cast<Node*>(std::malloc(static_cast<size_t>(bytes)));
+    if (moved == nullptr) throw TQMemoryException();
+    *moved = *node;
+    moved->children = const_cast<void**>(BlockOf(moved));
+    moved->allocated = static_cast<ULONG>(room);
+    std::memcpy(moved->children, node->children, node->count * sizeof(void*));
+    std::memset(moved->children + node->count, 0,
+                static_cast<size_t>(room - node->count) * sizeof(void*));
+    std::free(node);
+    node = moved;
   }
   node->children[node->count++] = child;
 }
@@ -253,8 +251,7 @@ void BulkArrayIndex::FreeSubtree(void* node, int level, ULONGLONG& capacity) {
   for (ULONG i = 0; i < interior->count; ++i) {
     FreeSubtree(interior->children[i], level + 1, capacity);
   }
-  std::free(interior->children);
-  delete interior;
+  std::free(interior);  // the child block with it
 }
 
 void BulkArrayIndex::FreeMem() {

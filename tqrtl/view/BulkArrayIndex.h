@@ -27,7 +27,7 @@
 #define TQRTL_VIEW_BULKARRAYINDEX_H_
 
 #include <cstdint>
-#include <cstring>
+#include <cstddef>
 
 #include "tqrtl/platform/win32.h"
 
@@ -108,12 +108,28 @@ class TQRTL_API BulkArrayIndex {
 
   // Node: an interior node, a growable array of child pointers. Child i
   // covers the element numbers whose bit field at the node's level is i.
+  //
+  // A node and its child block are one allocation, the block right after
+  // the node (at BlockOf(node)), so that a lookup finds a child without
+  // reading the node first. When the block has to grow, the node moves with
+  // it to a new allocation and its parent's slot (or the root pointer) is
+  // updated: a pointer to an interior node is valid only until the tree
+  // next grows. Leaves never move.
   struct Node {
     void** children;  // `allocated` slots, the first `count` in use
     ULONG count;
     ULONG allocated;
     ULONG growBy;  // always 0: the block grows by the automatic rule
   };
+  // Bytes from a node to its child block: the node's size, rounded up for
+  // the pointers that follow it.
+  static constexpr std::size_t kNodeBytes =
+      (sizeof(Node) + alignof(void*) - 1) / alignof(void*) * alignof(void*);
+  // BlockOf: the child block of interior `node`, found from its address
+  // alone; the same as the node's `children`.
+  static void* const* BlockOf(const void* node) {
+    return reinterpret_cast<void* const*>(static_cast<const char*>(node) + kNodeBytes);
+  }
 
   // FindLeafArrayContaining: the leaf that holds element `e`; the element
   // is at offset e & LeafMask() in it. Throws kErrorOutOfRange when e is at
@@ -129,9 +145,9 @@ class TQRTL_API BulkArrayIndex {
 
   // Route: what a lookup needs from the index, read in one go and before
   // any check on the element number, so that in a loop of lookups a
-  // compiler keeps it in registers and each lookup reads only the tree
-  // below the root: the root's child block is read here too. Valid until
-  // the tree grows or is freed.
+  // compiler keeps it in registers and each lookup reads only the child
+  // blocks below the root and the leaf. Valid until the tree grows or is
+  // freed.
   //
   // The root level and the next are ready in registers, which covers every
   // array of the default layout up to 2^24 elements. Deeper trees take
@@ -149,13 +165,10 @@ class TQRTL_API BulkArrayIndex {
    public:
     explicit Route(const BulkArrayIndex& index)
         : m_steps(index.m_levelCount - 1 - index.m_rootLevel) {
-      // The root's child block, read whatever the root is: from a leaf root
-      // the bytes read are not used (every leaf has room for them), and an
-      // empty index reads its own null root pointer. Copied as bytes, since
-      // a leaf holds elements.
-      const void* top = index.m_root != nullptr ? index.m_root : &index.m_root;
-      std::uintptr_t children;
-      std::memcpy(&children, top, sizeof children);
+      // The root's child block, computed whatever the root is and only
+      // used when the root is an interior node (nothing is read here).
+      const std::uintptr_t children =
+          reinterpret_cast<std::uintptr_t>(index.m_root) + kNodeBytes;
       // All ones when the root is the leaf, else 0.
       const std::uintptr_t leafRoot = 0u - static_cast<std::uintptr_t>(m_steps <= 0);
       const std::uintptr_t rootSlot = reinterpret_cast<std::uintptr_t>(&index.m_root);
@@ -223,7 +236,7 @@ class TQRTL_API BulkArrayIndex {
   // Child: the child of interior `node` on the way to element e, the
   // node's level taking the bits of e selected by `shift` and `mask`.
   static void* Child(void* node, ULONG shift, ULONG mask, ULONG e) {
-    return static_cast<Node*>(node)->children[(e >> shift) & mask];
+    return BlockOf(node)[(e >> shift) & mask];
   }
 
   int m_fill;
@@ -242,9 +255,9 @@ class TQRTL_API BulkArrayIndex {
   ULONGLONG ChildrenFor(int level, ULONGLONG wanted, ULONGLONG capacity) const;
   static Node* NewNode(ULONGLONG children);
   void* CreateSubtree(int level, ULONGLONG wanted, ULONGLONG& capacity);
-  void Grow(void* node, int level, ULONGLONG wanted, ULONGLONG& capacity);
+  void Grow(void** slot, int level, ULONGLONG wanted, ULONGLONG& capacity);
   void FreeSubtree(void* node, int level, ULONGLONG& capacity);
-  static void AppendChild(Node* node, void* child);
+  static void AppendChild(Node*& node, void* child);
 };
 
 // BulkArrayIteratorBase: walks the elements of an array in either direction,

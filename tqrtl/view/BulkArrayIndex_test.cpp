@@ -314,10 +314,11 @@ TEST(BulkArrayIndexTest, ChildBlocksHoldWhatTheGrowthNeeds) {
   EXPECT_EQ(full->allocated, 256u);
   EXPECT_EQ(partial->count, 1u);
   EXPECT_EQ(partial->allocated, 1u);
-  wide.SetSize(65537 + 256, 0);
-  EXPECT_EQ(partial->count, 2u);
-  EXPECT_EQ(partial->allocated, 5u);
-  EXPECT_EQ(partial->children[2], nullptr);  // new slots are zeroed
+  wide.SetSize(65537 + 256, 0);  // the partial node moves with its grown block
+  const auto* moved = static_cast<const RecordingArray::Node*>(root->children[1]);
+  EXPECT_EQ(moved->count, 2u);
+  EXPECT_EQ(moved->allocated, 5u);
+  EXPECT_EQ(moved->children[2], nullptr);  // new slots are zeroed
 
   RecordingArray grown(0);
   grown.SetSize(3 * 65536 + 10, 0);  // a new level-2 subtree sized for what is left
