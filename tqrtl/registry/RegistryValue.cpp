@@ -100,30 +100,20 @@ void Value::Delete() const {
 }
 
 void Value::ReadValue() {
-  const HKEY handle = m_parent->Open();
-  try {
-    // A missing value is written while its key is still open.
-    if (!Read(handle)) RestoreDefault();
-  } catch (unsigned int code) {
-    if (code != RegAPI::ErrWrongType && code != RegAPI::ErrUnsupported) {
-      m_parent->Close();
-      throw;
-    }
-    // Broken: remove what is there and put the default in its place.
+  const bool broken = WithOpenKey(*m_parent, [this](HKEY handle) {
     try {
-      RegAPI::DeleteValue(handle, m_item_name);
-    } catch (...) {
-      m_parent->Close();
-      throw;
+      // A missing value is written while its key is still open.
+      if (!Read(handle)) RestoreDefault();
+      return false;
+    } catch (unsigned int code) {
+      if (code != RegAPI::ErrWrongType && code != RegAPI::ErrUnsupported) throw;
     }
-    m_parent->Close();
-    RestoreDefault();
-    return;
-  } catch (...) {
-    m_parent->Close();
-    throw;
-  }
-  m_parent->Close();
+    // Broken: remove what is there; the default goes in its place once
+    // the key is closed again.
+    RegAPI::DeleteValue(handle, m_item_name);
+    return true;
+  });
+  if (broken) RestoreDefault();
 }
 
 void Value::ReadValue() const { const_cast<Value*>(this)->ReadValue(); }
