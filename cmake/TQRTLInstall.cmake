@@ -11,6 +11,42 @@ install(TARGETS tqrtl EXPORT TQRTLTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# The Windows package is self-contained: the MinGW run-time DLLs that
+# tqrtl.dll and the tools import are installed beside them in bin/, so a
+# program that links the package starts on a machine without MinGW.
+#
+# They are installed, not linked in statically, because the public API
+# passes standard-library objects and exceptions between tqrtl.dll and its
+# caller. With one shared libstdc++ in the process (Windows loads a DLL name
+# once), both sides agree on allocators, type identity of exceptions and the
+# exception-handling state; a copy linked into tqrtl.dll would give the DLL
+# its own.
+#
+# The DLLs are asked of the compiler that builds the library, so they are
+# the ones it was built against. A name the compiler does not know (another
+# thread model or exception model) is skipped; the package test checks that
+# every DLL an installed binary imports is either a system DLL or in bin/.
+if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set(TQRTL_RUNTIME_DLLS "")
+  foreach(_dll IN ITEMS libstdc++-6.dll libgcc_s_seh-1.dll libgcc_s_dw2-1.dll
+                        libgcc_s_sjlj-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll}
+      OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE
+      RESULT_VARIABLE _result ERROR_QUIET)
+    # An unknown name comes back as it went in, without a folder.
+    if(_result EQUAL 0 AND IS_ABSOLUTE "${_path}" AND EXISTS "${_path}")
+      get_filename_component(_path "${_path}" REALPATH)
+      list(APPEND TQRTL_RUNTIME_DLLS "${_path}")
+    endif()
+  endforeach()
+  if(NOT TQRTL_RUNTIME_DLLS MATCHES "libstdc\\+\\+-6\\.dll")
+    message(WARNING "The compiler does not name its libstdc++-6.dll; the "
+      "installed package will need the MinGW run-time on the path.")
+  endif()
+  install(FILES ${TQRTL_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/tqrtl"
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h"
