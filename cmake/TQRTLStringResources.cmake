@@ -5,6 +5,13 @@
 # in one source file of the module, is all that is needed and this function
 # does nothing. On Windows it writes the equivalent .rc string table and adds
 # it to the target, so that the system's LoadStringA finds the same texts.
+#
+# An outside project gets this file through find_package(TQRTL), so the
+# resource compiler is enabled here, where the function becomes known.
+if(WIN32)
+  enable_language(RC)
+endif()
+
 function(tqrtl_string_resources target header list)
   if(NOT WIN32)
     return()
