@@ -1,7 +1,9 @@
 // Uses the installed library as any tool would: strings, its own string
-// table, and an exception's message. Exits 0 when all of it works.
+// table, an exception's message, and an exception thrown inside the library
+// and caught here by its type. Exits 0 when all of it works.
 #include <tqrtl/tqrtl.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +20,18 @@ int main() {
   char message[TQException::kMessageBufferSize];
   if (!error.GetErrorMessage(message)) return 2;
   std::printf("%s\n", message);
+
+  // Two widths of INT_MAX cannot fit a string: the library throws, and the
+  // exception must unwind out of the library and be caught here by its type.
+  bool caught = false;
+  try {
+    TQString huge;
+    huge.Format("%*d%*d", INT_MAX, 1, INT_MAX, 1);
+  } catch (const TQMemoryException&) {
+    caught = true;
+  }
+  if (!caught) return 4;
+
   return std::strcmp(message, "Hello from consumer") == 0 && TQUtil::ModuleHandle() != nullptr
              ? 0
              : 3;
