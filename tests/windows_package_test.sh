@@ -74,7 +74,7 @@ mkdir "$scratch/cwd"
 # run DIR PROGRAM: starts DIR/PROGRAM --help in an empty folder, with no
 # search path from outside. Prints its output; returns its exit code.
 run() {
-  (cd "$scratch/cwd" && env -u WINEPATH -u WINEDLLPATH -u WINEDLLOVERRIDES \
+  (cd "$scratch/cwd" && env -u WINEPATH -u WINEDLLPATH \
      "$wine" "$1/$2" --help 2>&1)
 }
 
