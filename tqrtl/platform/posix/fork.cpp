@@ -18,23 +18,33 @@ void Prepare() {
   HandleTableForkPrepare();
   ViewsForkPrepare();
   HeapsForkPrepare();
+  ModulesForkPrepare();
+  DataFilesForkPrepare();
+  ContextsForkPrepare();
+  LocaleForkPrepare();
 }
 
-void Parent() {
+// The same in the parent and the child, in the reverse order.
+void Release() {
+  LocaleForkRelease();
+  ContextsForkRelease();
+  DataFilesForkRelease();
+  ModulesForkRelease();
   HeapsForkRelease();
   ViewsForkRelease();
   HandleTableForkRelease();
   NamespaceForkRelease();
+}
+
+void Parent() {
+  Release();
   RegistryForkParent();
 }
 
 void Child() {
   // The id first: the repairs below may take locks that compare owners.
   ResetThreadIdInChild();
-  HeapsForkRelease();
-  ViewsForkRelease();
-  HandleTableForkRelease();
-  NamespaceForkRelease();
+  Release();
   RegistryForkChild();
   ThreadsAfterForkInChild();
 }

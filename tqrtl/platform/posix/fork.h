@@ -51,6 +51,17 @@ void ViewsForkRelease();
 void HeapsForkPrepare();
 void HeapsForkRelease();
 
+// modules.cpp, datafile.cpp, system.cpp, locale.cpp: the string tables,
+// the data-file images, the display contexts and the locale cache.
+void ModulesForkPrepare();
+void ModulesForkRelease();
+void DataFilesForkPrepare();
+void DataFilesForkRelease();
+void ContextsForkPrepare();
+void ContextsForkRelease();
+void LocaleForkPrepare();
+void LocaleForkRelease();
+
 }  // namespace tqrtl::posix
 
 #endif  // TQRTL_PLATFORM_POSIX_FORK_H_
