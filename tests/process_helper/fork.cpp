@@ -9,6 +9,8 @@
 //   fork-registry ROUNDS       parent and child write one key after the fork
 //   fork-registry-transaction  a child forked inside a transaction
 //   fork-event NAME            a named event shared by parent and child
+//   fork-busy NAME ROUNDS      forks while another thread works in the
+//                              layer (the one command with a second thread)
 //
 // Exit codes: 0 success; 2 usage; 3 set-up failed; 4 fork or wait failed;
 // 5 the child failed (its own code is printed on stderr); other codes
@@ -22,6 +24,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -378,12 +381,100 @@ int Event(int argc, char** argv) {
   return 0;
 }
 
+// --- fork-busy: 60 a child hung (it inherited a lock held by the worker
+// thread), 61 a call failed in a child, 62 the worker failed.
+struct Worker {
+  std::string name;
+  HKEY key = nullptr;
+  std::atomic<bool> stop{false};
+  std::atomic<bool> failed{false};
+};
+
+// Works in every part of the layer that keeps a lock until told to stop.
+unsigned WINAPI Work(void* raw) {
+  auto* worker = static_cast<Worker*>(raw);
+  for (DWORD i = 0; !worker->stop.load(); ++i) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, worker->name.c_str());
+    void* block = HeapAlloc(GetProcessHeap(), 0, 64);
+    // Reads mostly (each holds the registry lock); a write now and then,
+    // which would keep the children waiting on the database if each were.
+    DWORD value = 0;
+    const bool stored = i % 32 == 0 ? SetDword(worker->key, "worker", i)
+                                    : GetDword(worker->key, "worker", &value) == ERROR_SUCCESS;
+    if (event == nullptr || block == nullptr || !stored) worker->failed.store(true);
+    HeapFree(GetProcessHeap(), 0, block);
+    if (event != nullptr) CloseHandle(event);
+  }
+  return 0;
+}
+
+// Waits for `child` without hanging: true when it exited with 0; a child
+// still running after the patience is killed.
+bool ReapInTime(pid_t child, int* status) {
+  for (DWORD waited = 0; waited < kPatience; waited += 10) {
+    const pid_t done = waitpid(child, status, WNOHANG);
+    if (done == child) return true;
+    if (done < 0) return false;
+    Sleep(10);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, status, 0);
+  return false;
+}
+
+int Busy(int argc, char** argv) {
+  if (argc != 3) return 2;
+  Worker worker;
+  worker.name = argv[1];
+  const long rounds = std::atol(argv[2]);
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, "ForkBusy", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &worker.key, nullptr) != ERROR_SUCCESS)
+    return 3;
+  const auto thread =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Work, &worker, 0, nullptr));
+  if (thread == nullptr) return 3;
+  int result = 0;
+  for (long round = 0; round < rounds && result == 0; ++round) {
+    const pid_t child = fork();
+    if (child < 0) {
+      result = 4;
+      break;
+    }
+    if (child == 0) {
+      // The same calls as the worker: each needs a lock the worker may
+      // have held at the fork.
+      const std::string mine = worker.name + "-child";
+      HANDLE event = CreateEventA(nullptr, TRUE, FALSE, mine.c_str());
+      void* block = HeapAlloc(GetProcessHeap(), 0, 64);
+      if (event == nullptr || block == nullptr || !CloseHandle(event) ||
+          !SetDword(worker.key, "child", static_cast<DWORD>(round)))
+        ChildExit(61);
+      HeapFree(GetProcessHeap(), 0, block);
+      ChildExit(0);
+    }
+    int status = 0;
+    if (!ReapInTime(child, &status)) {
+      std::fprintf(stderr, "fork-busy: child %ld hung\n", round);
+      result = 60;
+    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      result = WIFEXITED(status) ? WEXITSTATUS(status) : 5;
+    }
+  }
+  worker.stop.store(true);
+  if (WaitForSingleObject(thread, kPatience) != WAIT_OBJECT_0) return 62;
+  CloseHandle(thread);
+  RegCloseKey(worker.key);
+  if (result == 0 && worker.failed.load()) return 62;
+  return result;
+}
+
 const ProcessCommand kIds("fork-ids", Ids);
 const ProcessCommand kMutex("fork-mutex", Mutex);
 const ProcessCommand kMutexAbandon("fork-mutex-abandon", MutexAbandon);
 const ProcessCommand kRegistry("fork-registry", Registry);
 const ProcessCommand kRegistryTransaction("fork-registry-transaction", RegistryTransaction);
 const ProcessCommand kEvent("fork-event", Event);
+const ProcessCommand kBusy("fork-busy", Busy);
 
 }  // namespace
 

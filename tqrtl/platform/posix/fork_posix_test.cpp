@@ -66,4 +66,11 @@ TEST(ForkTest, NamedEventLivesWhileParentOrChildHoldsIt) {
   EXPECT_EQ(RunHelper({"fork-event", UniqueName("fork-event")}), 0);
 }
 
+// A fork while another thread is inside the layer must not hand the child a
+// lock held by a thread the child does not have.
+TEST(ForkTest, ForksWhileAnotherThreadWorksInTheLayer) {
+  ScratchRegistry store;
+  EXPECT_EQ(RunHelper({"fork-busy", UniqueName("fork-busy"), "40"}, 120000), 0);
+}
+
 }  // namespace
