@@ -1,8 +1,11 @@
 // Sub-commands that fork() without exec and check the platform layer in the
-// child (POSIX only). This program starts no thread of its own, so each fork
-// copies a single-threaded process.
+// child (POSIX only). This program starts no thread of its own (except in
+// fork-from-thread and fork-busy), so each fork copies a single-threaded
+// process.
 //
 //   fork-ids                   the child's thread and process ids
+//   fork-from-thread           a thread of _beginthreadex forks; its handle
+//                              names the child's thread in the child
 //   fork-mutex NAME ROUNDS     parent and child count under one TQLiteMutex
 //   fork-mutex-abandon NAME    the forked owner is killed; the parent
 //                              abandons and recovers the mutex
@@ -20,11 +23,14 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -92,6 +98,57 @@ int Ids(int argc, char**) {
   }
   if (const int code = Reap(child, "fork-ids"); code != 0) return code;
   return GetCurrentThreadId() == parentThread ? 0 : 10;
+}
+
+// --- fork-from-thread: 13 the thread's handle does not reach the child's
+// thread, 14 the parent's thread was changed from the child.
+struct Forker {
+  std::atomic<HANDLE> self{nullptr};
+  std::atomic<int> result{-1};
+};
+
+int Nice(DWORD tid) {
+  errno = 0;
+  const int value = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
+  return errno == 0 ? value : 1000;
+}
+
+unsigned WINAPI ForkFromThread(void* raw) {
+  auto* forker = static_cast<Forker*>(raw);
+  while (forker->self.load() == nullptr) Sleep(1);
+  const DWORD parentThread = GetCurrentThreadId();
+  const int parentNice = Nice(parentThread);
+  const pid_t child = fork();
+  if (child < 0) {
+    forker->result.store(4);
+    return 0;
+  }
+  if (child == 0) {
+    // The handle is the parent's thread object, copied: it must now name
+    // this thread, the only one here.
+    const int before = Nice(GetCurrentThreadId());
+    if (!SetThreadPriority(forker->self.load(), THREAD_PRIORITY_LOWEST)) ChildExit(13);
+    const int after = Nice(GetCurrentThreadId());
+    if (after != std::min(before + 10, 19)) ChildExit(13);
+    if (GetThreadPriority(GetCurrentThread()) != THREAD_PRIORITY_LOWEST) ChildExit(13);
+    ChildExit(0);
+  }
+  int code = Reap(child, "fork-from-thread");
+  if (code == 0 && Nice(parentThread) != parentNice) code = 14;
+  forker->result.store(code);
+  return 0;
+}
+
+int FromThread(int argc, char**) {
+  if (argc != 1) return 2;
+  Forker forker;
+  const auto thread =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ForkFromThread, &forker, 0, nullptr));
+  if (thread == nullptr) return 3;
+  forker.self.store(thread);
+  if (WaitForSingleObject(thread, kPatience) != WAIT_OBJECT_0) return 4;
+  CloseHandle(thread);
+  return forker.result.load();
 }
 
 // --- fork-mutex: 20 Enter failed, 21 two processes inside at once, 22 the
@@ -469,6 +526,7 @@ int Busy(int argc, char** argv) {
 }
 
 const ProcessCommand kIds("fork-ids", Ids);
+const ProcessCommand kFromThread("fork-from-thread", FromThread);
 const ProcessCommand kMutex("fork-mutex", Mutex);
 const ProcessCommand kMutexAbandon("fork-mutex-abandon", MutexAbandon);
 const ProcessCommand kRegistry("fork-registry", Registry);

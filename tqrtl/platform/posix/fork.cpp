@@ -1,10 +1,10 @@
 // The layer's fork() handlers (see fork.h).
 //
-// The order of the locks in Prepare is the order in which a thread of the
-// layer may nest them (outermost first); no call of the layer takes an
-// earlier one while it holds a later one, so Prepare cannot deadlock with a
-// call in progress: it waits for the call to finish. The registry comes
-// first because its calls are the longest.
+// No call of the layer takes one of these locks while it holds another
+// (a handle's object, for one, is destroyed after the table's lock is
+// released), so Prepare cannot deadlock with a call in progress: it waits
+// for each call to finish. A new lock that nests inside another must come
+// after it in Prepare.
 #include "tqrtl/platform/posix/fork.h"
 
 #include <pthread.h>

@@ -38,6 +38,10 @@ class ScratchRegistry {
 
 TEST(ForkTest, ChildHasItsOwnThreadAndProcessIds) { EXPECT_EQ(RunHelper({"fork-ids"}), 0); }
 
+TEST(ForkTest, HandleOfTheForkingThreadNamesTheChildsThread) {
+  EXPECT_EQ(RunHelper({"fork-from-thread"}), 0);
+}
+
 // Without ids of its own the child would take the parent's mutex as its own
 // and enter it while the parent is inside.
 TEST(ForkTest, ParentAndChildNeverShareTheMutex) {
