@@ -24,6 +24,7 @@
 #include <mutex>
 
 #undef LOCK_WRITE  // <fcntl.h>'s flock constant; IStream's replaces it
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
@@ -58,6 +59,9 @@ std::mutex g_lock;
 std::map<HMODULE, std::pair<void*, size_t>> g_mappings;
 
 }  // namespace
+
+void DataFilesForkPrepare() { g_lock.lock(); }
+void DataFilesForkRelease() { g_lock.unlock(); }
 
 bool IsLoadableElf(const void* image, size_t size) {
   const unsigned char* bytes = static_cast<const unsigned char*>(image);

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+#include "tqrtl/platform/posix/fork.h"
+
 namespace tqrtl::posix {
 namespace {
 
@@ -75,6 +77,9 @@ class HandleTable {
     return count_;
   }
 
+  // Held across fork(), so that the child's copy of the table is whole.
+  std::mutex& mutex() { return mutex_; }
+
  private:
   static HANDLE ValueOf(std::uint32_t index, std::uint32_t generation) {
     const std::uintptr_t value =
@@ -125,6 +130,13 @@ std::shared_ptr<HandleObject> LookupHandle(HANDLE handle) {
 }
 
 size_t OpenHandleCount() { return Table().Count(); }
+
+// A child keeps every handle: its copy of the table refers to its own copies
+// of the objects. Closing one there releases the child's descriptor or
+// mapping only; the parent's stay as they are (a named object's hold shares
+// its open file with the parent's, see named_objects.h).
+void HandleTableForkPrepare() { Table().mutex().lock(); }
+void HandleTableForkRelease() { Table().mutex().unlock(); }
 
 }  // namespace tqrtl::posix
 

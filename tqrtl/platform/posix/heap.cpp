@@ -24,6 +24,7 @@
 #include <mutex>
 #include <new>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
@@ -113,6 +114,19 @@ void Unlink(Block* block) {
 size_t Capacity(Block* block) { return malloc_usable_size(block) - sizeof(Block); }
 
 }  // namespace
+
+// The process heap is the one the library and the C run-time names use; a
+// heap of HeapCreate is its creator's to keep quiet across a fork.
+void HeapsForkPrepare() {
+  g_heaps_lock.lock();
+  ProcessHeap()->lock.lock();
+}
+
+void HeapsForkRelease() {
+  ProcessHeap()->lock.unlock();
+  g_heaps_lock.unlock();
+}
+
 }  // namespace tqrtl::posix
 
 using tqrtl::posix::Block;

@@ -30,6 +30,7 @@
 #include <string_view>
 #include <utility>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
@@ -85,18 +86,20 @@ LCID LcidOfLocaleName(std::string_view name) {
   return kCustomDefault;
 }
 
+// Guards the cache of UserLocale (and is held across fork()).
+std::mutex g_user_locale_lock;
+
 // The user's locale. The values are kept until the environment names another
 // locale (or another LOCPATH): besides sparing a newlocale per call, this
 // matters because glibc's newlocale leaks its copy of LOCPATH on every call
 // while that variable is set.
 NumericLocale UserLocale() {
-  static std::mutex mutex;
   static std::string cached_key;
   static NumericLocale cached;
   const std::string name = NumericLocaleName();
   const char* path = getenv("LOCPATH");
   std::string key = name + '\n' + (path != nullptr ? path : "");
-  const std::lock_guard<std::mutex> lock(mutex);
+  const std::lock_guard<std::mutex> lock(g_user_locale_lock);
   if (cached_key.empty() || key != cached_key) {
     cached = ReadNumericLocale(name.c_str());
     cached_key = std::move(key);
@@ -249,6 +252,9 @@ std::string FormatNumber(Decimal number, const NUMBERFMTA& format) {
 }
 
 }  // namespace
+
+void LocaleForkPrepare() { g_user_locale_lock.lock(); }
+void LocaleForkRelease() { g_user_locale_lock.unlock(); }
 
 std::string NumericLocaleName() {
   for (const char* variable : {"LC_ALL", "LC_NUMERIC", "LANG"}) {

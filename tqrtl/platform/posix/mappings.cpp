@@ -23,6 +23,7 @@
 // <fcntl.h> names a flock mode LOCK_WRITE; win32.h gives the name its IStream
 // meaning, which is the one the layer uses.
 #undef LOCK_WRITE
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/handles.h"
 #include "tqrtl/platform/posix/internal.h"
 #include "tqrtl/platform/posix/named_objects.h"
@@ -64,6 +65,13 @@ std::map<std::uintptr_t, size_t>& Views() {
   static auto* views = new std::map<std::uintptr_t, size_t>;
   return *views;
 }
+
+}  // namespace
+
+void ViewsForkPrepare() { g_views_lock.lock(); }
+void ViewsForkRelease() { g_views_lock.unlock(); }
+
+namespace {
 
 std::uint64_t RoundToPage(std::uint64_t size) {
   const std::uint64_t page = static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace {
@@ -100,6 +101,9 @@ struct TableNode {
 TableNode* g_tables = nullptr;
 
 }  // namespace
+
+void tqrtl::posix::ModulesForkPrepare() { pthread_mutex_lock(&g_tables_lock); }
+void tqrtl::posix::ModulesForkRelease() { pthread_mutex_unlock(&g_tables_lock); }
 
 extern "C" {
 

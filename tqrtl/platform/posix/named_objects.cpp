@@ -12,10 +12,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 // <fcntl.h> names a flock mode LOCK_WRITE; win32.h gives the name its IStream
 // meaning, which is the one the layer uses.
 #undef LOCK_WRITE
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
@@ -47,10 +49,16 @@ bool EnsureDirectory(const std::string& dir) {
   return true;
 }
 
+// Held by the thread that holds the namespace's lock file, and across
+// fork(): a child must not inherit the locked descriptor, whose open file
+// (and with it the lock) its copy would keep alive after the parent closed
+// its own. Threads of one process queue here rather than on the file.
+std::mutex g_namespace_mutex;
+
 // NamespaceLock: holds the namespace's lock file exclusively while it lives.
 class NamespaceLock {
  public:
-  explicit NamespaceLock(const std::string& dir) {
+  explicit NamespaceLock(const std::string& dir) : in_process_(g_namespace_mutex) {
     fd_ = Sys().open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) {
       FailFromErrno();
@@ -73,6 +81,7 @@ class NamespaceLock {
   bool held() const { return fd_ >= 0; }
 
  private:
+  std::lock_guard<std::mutex> in_process_;  // released after the descriptor is closed
   int fd_ = -1;
 };
 
@@ -115,6 +124,9 @@ bool SafeNameByte(unsigned char c) {
 }
 
 }  // namespace
+
+void NamespaceForkPrepare() { g_namespace_mutex.lock(); }
+void NamespaceForkRelease() { g_namespace_mutex.unlock(); }
 
 std::string NamespaceDirectory() {
   const char* configured = getenv("TQRTL_OBJECT_DIR");

@@ -17,6 +17,12 @@
 // leaves a name behind. The last closer removes the file; views of a
 // mapping keep its memory alive without keeping its name.
 //
+// A child made by fork() inherits each hold's descriptor, which shares the
+// parent's open file, and a flock belongs to the open file: it goes only
+// when the last descriptor of it, in either process, is closed. So the name
+// lives while the parent or the child still holds the handle, and closing
+// it in one of them never takes it from the other.
+//
 // Thread-safety: any thread, any process of the user.
 #ifndef TQRTL_PLATFORM_POSIX_NAMED_OBJECTS_H_
 #define TQRTL_PLATFORM_POSIX_NAMED_OBJECTS_H_

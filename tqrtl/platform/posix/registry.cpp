@@ -56,6 +56,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace tqrtl::posix {
@@ -282,6 +283,7 @@ struct HiveStore {
   bool readOnly = false;
   bool broken = false;  // close the connection when the call ends
   bool inTransaction = false;
+  bool lostInFork = false;  // see RegistryForkChild
   sqlite3_stmt* statements[kSqlCount] = {};
   std::unordered_map<std::int64_t, KeyNode> cache;
   std::uint64_t cacheTag = 0;
@@ -551,6 +553,7 @@ LONG CheckOrCreateSchema(HiveStore& h) {
 LONG OpenHive(Registry& r, int hive) {
   HiveStore& h = r.hives[hive];
   if (h.db != nullptr) return ERROR_SUCCESS;
+  if (h.lostInFork) return ERROR_BUSY;
   if (!ResolveDirectory(r)) return ERROR_PATH_NOT_FOUND;
   LONG result = MakeDirectories(r.dir);
   if (result != ERROR_SUCCESS) return result;
@@ -1128,6 +1131,51 @@ LONG RegistryCloseAll() {
   r.dirKnown = false;
   r.dir.clear();
   return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// fork(). SQLite forbids using a connection in a child that inherited it:
+// its lock bookkeeping is per process and fcntl locks are not inherited, so
+// the child's copy believes it holds locks that only the parent holds, and a
+// second connection the child opened to the same file would share that
+// belief. The child must therefore get rid of the copy before it opens its
+// own, without disturbing the parent:
+// - An idle copy (the normal case: the fork waited for any call in progress,
+//   and no statement stays open between calls) is closed with checkpoint on
+//   close turned off. Closing then only releases fcntl locks the child does
+//   not have (they are per process, so the parent's stay), unmaps the
+//   child's view of the WAL index and closes the child's descriptors: the
+//   database, the WAL and the index are not touched. That also clears
+//   SQLite's per-file bookkeeping, so the child's next call opens a
+//   connection of its own with real locks.
+// - A copy inside a transaction (RegistryBeginTransaction, which belongs to
+//   the parent) is abandoned, never closed: closing would roll back, and a
+//   rollback rewrites the shared WAL index under the parent's live
+//   transaction. Its memory and descriptors are left as they are, and the
+//   hive answers ERROR_BUSY in the child for good, since any new connection
+//   there would share the abandoned one's bookkeeping.
+// The cache starts empty either way; the open HKEYs stay valid (they name
+// keys, not connections), and so does the mapped change counter.
+
+void RegistryForkPrepare() { R().mutex.lock(); }
+
+void RegistryForkParent() { R().mutex.unlock(); }
+
+void RegistryForkChild() {
+  Registry& r = R();
+  for (HiveStore& h : r.hives) {
+    if (h.db != nullptr && h.inTransaction) {
+      for (auto& statement : h.statements) statement = nullptr;
+      h.db = nullptr;
+      h.inTransaction = false;
+      h.lostInFork = true;
+      h.cache.clear();
+      continue;
+    }
+    if (h.db != nullptr) sqlite3_db_config(h.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    CloseHive(h);
+  }
+  r.mutex.unlock();
 }
 
 }  // namespace tqrtl::posix

@@ -35,7 +35,8 @@ TQRTL_API std::string RegistryHivePath(HKEY root);
 // the process, not to the calling thread. A Reg* call that fails inside it
 // undoes its own changes only. Returns ERROR_ACCESS_DENIED for a read-only
 // hive, ERROR_INVALID_HANDLE for a root other than the two hives,
-// ERROR_BUSY when a transaction is already open.
+// ERROR_BUSY when a transaction is already open. A child forked while it is
+// open gets ERROR_BUSY from that hive for good (see registry.cpp).
 TQRTL_API LONG RegistryBeginTransaction(HKEY root);
 TQRTL_API LONG RegistryCommitTransaction(HKEY root);
 TQRTL_API LONG RegistryRollbackTransaction(HKEY root);

@@ -12,9 +12,22 @@
 
 #include <cerrno>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace {
+
+// The calling thread's id, 0 until the thread first asks. A plain
+// thread_local with a constant initialiser, so reading it is one load from
+// the thread's block, no guard and no call: the locks read it on every
+// entry. A forked child's only thread resets it (fork.cpp), as the copy holds
+// the parent thread's id.
+thread_local DWORD t_thread_id = 0;
+
+[[gnu::noinline, gnu::cold]] DWORD LoadThreadId() {
+  t_thread_id = static_cast<DWORD>(syscall(SYS_gettid));
+  return t_thread_id;
+}
 
 void FutexWait(LONG* word, LONG expected) {
   syscall(SYS_futex, word, FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
@@ -39,8 +52,8 @@ void SetOwner(CRITICAL_SECTION* section, DWORD owner) {
 extern "C" {
 
 DWORD WINAPI GetCurrentThreadId(void) {
-  thread_local DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
-  return id;
+  const DWORD id = t_thread_id;
+  return __builtin_expect(id != 0, 1) ? id : LoadThreadId();
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
@@ -134,3 +147,9 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 }  // extern "C"
+
+namespace tqrtl::posix {
+
+void ResetThreadIdInChild() { t_thread_id = static_cast<DWORD>(syscall(SYS_gettid)); }
+
+}  // namespace tqrtl::posix

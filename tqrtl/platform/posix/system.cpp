@@ -9,6 +9,7 @@
 #include <mutex>
 #include <set>
 
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/internal.h"
 
 namespace {
@@ -67,6 +68,9 @@ char Translate(unsigned key, const BYTE* state) {
 }
 
 }  // namespace
+
+void tqrtl::posix::ContextsForkPrepare() { g_contexts_lock.lock(); }
+void tqrtl::posix::ContextsForkRelease() { g_contexts_lock.unlock(); }
 
 extern "C" {
 

@@ -37,6 +37,7 @@
 // <fcntl.h> names a flock mode LOCK_WRITE; win32.h gives the name its IStream
 // meaning, which is the one the layer uses.
 #undef LOCK_WRITE
+#include "tqrtl/platform/posix/fork.h"
 #include "tqrtl/platform/posix/handles.h"
 #include "tqrtl/platform/posix/internal.h"
 
@@ -148,6 +149,13 @@ int ProcessNice() {
 const HANDLE kCurrentThread = reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2));
 
 }  // namespace
+
+// The thread that forked goes on in the child under a new id; its handle
+// (the child's copy) must name it, so that SetThreadPriority reaches it.
+void ThreadsAfterForkInChild() {
+  if (t_current != nullptr) t_current->tid.store(GetCurrentThreadId(), std::memory_order_release);
+}
+
 }  // namespace tqrtl::posix
 
 using tqrtl::posix::ThreadObject;
