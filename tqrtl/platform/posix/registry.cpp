@@ -33,7 +33,9 @@
 // Failures: a store that cannot be opened or read gives ERROR_ACCESS_DENIED
 // (no permission, read-only hive on write), ERROR_BADDB (not a database, a
 // damaged one, or not ours), ERROR_BUSY (locked longer than the busy
-// time-out), ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY; a broken connection
+// time-out), ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY,
+// ERROR_TOO_MANY_OPEN_FILES (out of descriptors); a folder or file that
+// another user owns or may write to is ERROR_ACCESS_DENIED; a broken connection
 // is closed and opened afresh by the next call. Nothing here crashes or
 // throws on bad input.
 //
