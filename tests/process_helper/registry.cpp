@@ -10,6 +10,10 @@
 //       reads (OP "read") or writes (OP "write", 12345) the DWORD NAME under
 //       HIVE\PATH (HIVE is HKCU or HKLM); exits with the call's error code,
 //       or 100 when it cannot change user.
+//   registry-few-descriptors FREE PATH NAME (POSIX) lowers its descriptor
+//       limit, uses up every descriptor but FREE, then reads the DWORD NAME
+//       under HKCU\PATH; exits with the call's error code (99 for codes
+//       of 100 and over, such as ERROR_BADDB), or 100 when it cannot set up.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +23,11 @@
 #include "tqrtl/platform/win32.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <vector>
 #endif
 
 namespace {
@@ -95,6 +103,30 @@ int AsUser(int argc, char** argv) {
   return ExitCode(r);
 }
 const ProcessCommand kAsUser("registry-as-user", AsUser);
+
+int FewDescriptors(int argc, char** argv) {
+  if (argc != 4) return 64;
+  const long free_count = std::atol(argv[1]);
+  const rlimit limit = {64, 64};
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 100;
+  std::vector<int> taken;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+  if (static_cast<long>(taken.size()) < free_count) return 100;
+  for (long i = 0; i < free_count; ++i) {
+    close(taken.back());
+    taken.pop_back();
+  }
+  HKEY key = nullptr;
+  LONG r = RegOpenKeyExA(HKEY_CURRENT_USER, argv[2], 0, KEY_READ, &key);
+  if (r == ERROR_SUCCESS) {
+    DWORD value = 0, size = sizeof value;
+    r = RegQueryValueExA(key, argv[3], nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+  }
+  for (int fd : taken) close(fd);  // what runs at exit may need some (a leak checker does)
+  return ExitCode(r);
+}
+const ProcessCommand kFewDescriptors("registry-few-descriptors", FewDescriptors);
 #endif
 
 const ProcessCommand kWriter("registry-writer", Writer);

@@ -312,4 +312,17 @@ TEST_F(TqregTest, WhereAndCheck) {
       << r.err;
 }
 
+// A store folder that others may write to is refused, and tqreg says why.
+TEST_F(TqregTest, SaysWhyAFolderOthersMayWriteIsRefused) {
+  ASSERT_EQ(Run({"add", "HKCU\\A", "/v", "x", "/d", "y"}).code, 0);
+  tqrtl::posix::RegistryCloseAll();
+  fs::permissions(scratch_ + "/store", fs::perms(0777));
+  const Result r = Run({"query", "HKCU\\A"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("refusing " + scratch_ + "/store: mode 0777: other users may write"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Access is denied."), std::string::npos) << r.err;
+}
+
 }  // namespace

@@ -90,13 +90,17 @@ long long EstimateFormatLength(const char* format, va_list arguments) {
     // One size modifier; only h and l matter, and only for text.
     bool narrow = false;
     bool wide = false;
+    bool long_double = false;
     if (*p == 'h') {
       narrow = true;
       ++p;
     } else if (*p == 'l') {
       wide = true;
       ++p;
-    } else if (*p == 'F' || *p == 'L' || *p == 'N') {
+    } else if (*p == 'L') {
+      long_double = true;
+      ++p;
+    } else if (*p == 'F' || *p == 'N') {
       ++p;
     }
 
@@ -136,7 +140,17 @@ long long EstimateFormatLength(const char* format, va_list arguments) {
       case 'f':
       case 'g':
       case 'G':
+        // %Lf takes a long double, wider than a double on Linux; the Windows
+        // run-time knows only the double.
+#ifdef _WIN32
+        (void)long_double;
         (void)va_arg(args, double);
+#else
+        if (long_double)
+          (void)va_arg(args, long double);
+        else
+          (void)va_arg(args, double);
+#endif
         item = Max(128, width + precision);
         break;
       case 'p':

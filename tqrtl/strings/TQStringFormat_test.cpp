@@ -132,6 +132,16 @@ TEST(TQStringFormatTest, ReservesExactlyTheEstimate) {
   EXPECT_ESTIMATE(128 + 1 + 32 + 1 + 3, "%g,%u,%s", 2.0, 3u, "abc");
   EXPECT_ESTIMATE(2, "a%nb", &count);       // %n takes its pointer, needs no room
   EXPECT_ESTIMATE(32 + 1, "%5Ld%hld", 5, 6);  // one modifier only; "d" is text
+  // %Lf takes a long double (a double on Windows). Enough texts go first that
+  // the last one follows the long double among the arguments in memory, so
+  // an estimate that took the wrong size would size the wrong pointer.
+#ifdef _WIN32
+  const double half = 1.5;
+#else
+  const long double half = 1.5L;
+#endif
+  EXPECT_ESTIMATE(5 + 128 + 3, "%s%s%s%s%s%.2Lf%s", "a", "b", "c", "d", "e", half, "xyz");
+  EXPECT_FORMAT("abcde1.50xyz", "%s%s%s%s%s%.2Lf%s", "a", "b", "c", "d", "e", half, "xyz");
 }
 
 TEST(TQStringFormatTest, KeepsAPrivateBufferThatIsLargeEnough) {

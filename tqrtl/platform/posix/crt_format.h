@@ -74,12 +74,16 @@ class FormatSink {
 
 // PrintfArguments: where the engine takes the values of conversions from,
 // in order. A 32-bit integer conversion calls NextInt, a 64-bit one
-// NextInt64, %s, %p and %n call NextPointer, and floating point NextDouble.
+// NextInt64, %s, %p and %n call NextPointer, and floating point NextDouble
+// (with the L prefix NextLongDouble: the caller passed a long double, which
+// is wider than a double on Linux; the run-time prints it as a double, the
+// only long double it knows).
 class PrintfArguments {
  public:
   virtual int32_t NextInt() = 0;
   virtual int64_t NextInt64() = 0;
   virtual double NextDouble() = 0;
+  virtual double NextLongDouble() { return NextDouble(); }
   virtual const void* NextPointer() = 0;
 
  protected:
@@ -94,6 +98,7 @@ class VaListArguments final : public PrintfArguments {
   int32_t NextInt() override { return va_arg(*list_, int32_t); }
   int64_t NextInt64() override { return va_arg(*list_, int64_t); }
   double NextDouble() override { return va_arg(*list_, double); }
+  double NextLongDouble() override { return static_cast<double>(va_arg(*list_, long double)); }
   const void* NextPointer() override { return va_arg(*list_, const void*); }
 
  private:

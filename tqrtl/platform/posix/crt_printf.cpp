@@ -67,6 +67,7 @@ struct ConvSpec {
   int precision = -1;  // -1: none given
   enum IntSize { kIntDefault, kIntShort, kInt64 } int_size = kIntDefault;
   enum TextWidth { kTextNatural, kTextNarrow, kTextWide } text_width = kTextNatural;
+  bool long_double = false;  // L: a floating point argument is a long double
   char conversion = 0;
 };
 
@@ -461,8 +462,10 @@ class Formatter {
         conv->text_width = ConvSpec::kTextWide;
       } else if (c == 'j' || c == 'z' || c == 't') {
         conv->int_size = ConvSpec::kInt64;
-      } else if (c == 'L' || c == 'F' || c == 'N') {
-        // Long double is double here; F and N are the old far and near.
+      } else if (c == 'L') {
+        conv->long_double = true;
+      } else if (c == 'F' || c == 'N') {
+        // The old far and near: nothing here.
       } else if (c == 'I') {
         const char next = p + 1 < end ? p[1] : '\0';
         const char after = p + 2 < end ? p[2] : '\0';
@@ -568,7 +571,7 @@ class Formatter {
       case 'a':
       case 'A':
         if (dialect_ == PrintfDialect::kCrt) {
-          Floating(conv, args_.NextDouble());
+          Floating(conv, conv.long_double ? args_.NextLongDouble() : args_.NextDouble());
           return true;
         }
         break;

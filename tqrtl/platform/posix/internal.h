@@ -6,6 +6,7 @@
 #ifndef TQRTL_PLATFORM_POSIX_INTERNAL_H_
 #define TQRTL_PLATFORM_POSIX_INTERNAL_H_
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -27,6 +28,10 @@ struct SystemCalls {
   int (*open)(const char* path, int flags, mode_t mode);
   int (*ftruncate)(int fd, off_t length);
   void* (*mmap)(void* address, size_t length, int protection, int flags, int fd, off_t offset);
+  int (*stat)(const char* path, struct stat* st);
+  int (*lstat)(const char* path, struct stat* st);
+  int (*fstat)(int fd, struct stat* st);
+  int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, as POSIX
 };
 
 // The table in force. Tests replace entries through SetSystemCalls and put
@@ -34,6 +39,31 @@ struct SystemCalls {
 TQRTL_API const SystemCalls& Sys();
 TQRTL_API void SetSystemCalls(const SystemCalls& calls);
 TQRTL_API void ResetSystemCalls();
+
+// Who besides the calling user may own a file or folder that holds the
+// user's data (see UntrustedReason).
+enum class TrustedOwners { kUserOnly, kUserOrRoot };
+
+// UntrustedReason: "" when `st` (a stat result) describes something the
+// calling user may trust with its data: owned by the effective user (or,
+// with kUserOrRoot, by root, who can do anything anyway) and with none of
+// the `forbidden` permission bits (022: nobody else may write; 077: nobody
+// else may even enter). Otherwise the reason, in words for a diagnostic.
+TQRTL_API std::string UntrustedReason(const struct stat& st, TrustedOwners owners,
+                                      mode_t forbidden);
+
+// CheckTrusted: looks `path` up (Sys().stat, or Sys().lstat when
+// `follow_links` is false) and applies UntrustedReason. True when it is
+// trusted, or when it does not exist and `missing_ok`. Otherwise false with
+// the last error set: ERROR_ACCESS_DENIED for an untrusted one (reported on
+// standard error, see ReportRefusal), or the failed lookup's error.
+bool CheckTrusted(const std::string& path, bool follow_links, TrustedOwners owners,
+                  mode_t forbidden, bool missing_ok);
+
+// ReportRefusal: tells the user on standard error why `path` was refused,
+// once per process for each path and reason, so a tool (tqreg) or a log
+// shows why a call failed with ERROR_ACCESS_DENIED.
+void ReportRefusal(const std::string& path, const std::string& reason);
 
 // Win32Error: the Win32 error code that best describes errno value `error`
 // (ERROR_GEN_FAILURE-like cases become ERROR_INVALID_FUNCTION).

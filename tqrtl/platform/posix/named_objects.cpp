@@ -38,11 +38,18 @@ bool EnsureDirectory(const std::string& dir) {
     return false;
   }
   struct stat st;
-  if (lstat(dir.c_str(), &st) != 0) {
+  if (Sys().lstat(dir.c_str(), &st) != 0) {
     FailFromErrno();
     return false;
   }
-  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid() || (st.st_mode & 077) != 0) {
+  std::string reason = S_ISDIR(st.st_mode) ? UntrustedReason(st, TrustedOwners::kUserOnly, 077)
+                                           : std::string("not a directory");
+  if (!reason.empty()) {
+    // Someone else made it first (anyone may create folders in /dev/shm):
+    // say how to get out, as the name is fixed for all the user's processes.
+    if (getenv("TQRTL_OBJECT_DIR") == nullptr)
+      reason += "; remove it, or set TQRTL_OBJECT_DIR to a private folder on a memory file system";
+    ReportRefusal(dir, reason);
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
@@ -131,7 +138,18 @@ void NamespaceForkRelease() { g_namespace_mutex.unlock(); }
 std::string NamespaceDirectory() {
   const char* configured = getenv("TQRTL_OBJECT_DIR");
   if (configured != nullptr && configured[0] != '\0') return configured;
-  return "/dev/shm/tqrtl-" + std::to_string(geteuid());
+  // Every process of the user must arrive at the same folder, so the choice
+  // depends on nothing a process can have differently (XDG_RUNTIME_DIR is
+  // unset in some): the user's runtime folder when the system made one for
+  // it, which nobody else can create, else /dev/shm, where EnsureDirectory
+  // refuses a folder someone else made.
+  const std::string uid = std::to_string(geteuid());
+  const std::string runtime = "/run/user/" + uid;
+  struct stat st;
+  if (Sys().lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+      UntrustedReason(st, TrustedOwners::kUserOnly, 077).empty())
+    return runtime + "/tqrtl";
+  return "/dev/shm/tqrtl-" + uid;
 }
 
 std::string NamedObjectPath(const char* name) {
@@ -260,9 +278,22 @@ std::shared_ptr<NamedHold> HoldNamed(const char* name, NamedType type, bool crea
   hold->fd_ = fd;
   hold->map_fd_ = Reopen(fd);
   const std::uint64_t data = (size + page - 1) / page * page;
-  void* header = MAP_FAILED;
-  if (hold->map_fd_ >= 0 && Sys().ftruncate(fd, static_cast<off_t>(page + data)) == 0)
-    header = Sys().mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_SHARED, hold->map_fd_, 0);
+  if (hold->map_fd_ < 0 || Sys().ftruncate(fd, static_cast<off_t>(page + data)) != 0) {
+    FailFromErrno();
+    return fail(true);
+  }
+  // The memory file system is smaller than memory (/dev/shm often 64 MiB in
+  // a container): take the whole size now, or a first write past the free
+  // space would kill the process with SIGBUS. Windows, too, charges a
+  // section's memory when it is created.
+  const int reserve = Sys().posix_fallocate(fd, 0, static_cast<off_t>(page + data));
+  if (reserve != 0) {
+    SetLastError(reserve == ENOSPC || reserve == ENOMEM || reserve == EFBIG
+                     ? ERROR_NOT_ENOUGH_MEMORY
+                     : Win32ErrorFromErrno(reserve));
+    return fail(true);
+  }
+  void* header = Sys().mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_SHARED, hold->map_fd_, 0);
   if (header == MAP_FAILED) {
     FailFromErrno();
     return fail(true);

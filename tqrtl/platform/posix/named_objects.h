@@ -2,8 +2,9 @@
 // and file mappings). Not installed.
 //
 // Each name is one file in a directory only its user can enter:
-// $TQRTL_OBJECT_DIR when set, else /dev/shm/tqrtl-<uid> (tmpfs: the memory
-// never reaches a disk). The directory is mode 0700 and each file 0600, so
+// $TQRTL_OBJECT_DIR when set, else /run/user/<uid>/tqrtl when the system
+// made /run/user/<uid> for the user, else /dev/shm/tqrtl-<uid> (tmpfs: the
+// memory never reaches a disk). See NamespaceDirectory. The directory is mode 0700 and each file 0600, so
 // other users can neither open nor list the names. A file starts with one
 // page of header (type, size, and an event's state); a mapping's memory
 // follows it.
@@ -85,6 +86,8 @@ std::shared_ptr<NamedHold> HoldNamed(const char* name, NamedType type, bool crea
                                      std::uint64_t size, bool manual, bool initial, bool* existed);
 
 // NamespaceDirectory: the directory that holds the calling user's names.
+// Every process of the user arrives at the same one: it depends on
+// TQRTL_OBJECT_DIR and on what is on disk, not on XDG_RUNTIME_DIR.
 TQRTL_API std::string NamespaceDirectory();
 
 // NamedObjectPath: the file that holds `name`, or "" when the name cannot

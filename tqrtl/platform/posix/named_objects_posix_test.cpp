@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +111,87 @@ TEST(NamespacePosixTest, ADirectoryOthersMayEnterIsRefused) {
   EXPECT_EQ(entries, 0);
 }
 
+// What the fault seam's lstat reports for chosen paths: a directory owned
+// by `g_fake_uid` with mode `g_fake_mode`; other paths as they are.
+std::string g_fake_path;
+uid_t g_fake_uid = 0;
+mode_t g_fake_mode = 0700;
+int FakeLstat(const char* path, struct stat* st) {
+  if (g_fake_path != path) return lstat(path, st);
+  std::memset(st, 0, sizeof *st);
+  st->st_mode = S_IFDIR | g_fake_mode;
+  st->st_uid = g_fake_uid;
+  return 0;
+}
+
+// The folder of the names is the same for every process of the user,
+// whatever its environment: the user's runtime folder when the system made
+// one that is the user's alone, else /dev/shm. XDG_RUNTIME_DIR plays no part.
+TEST(NamespacePosixTest, NamesLiveInTheUsersOwnRuntimeFolder) {
+  const std::string uid = std::to_string(geteuid());
+  files_test::ScopedEnv env({{"TQRTL_OBJECT_DIR", nullptr}, {"XDG_RUNTIME_DIR", "/tmp/elsewhere"}});
+  tqrtl::posix::SystemCalls calls = tqrtl::posix::Sys();
+  calls.lstat = FakeLstat;
+  tqrtl::posix::SetSystemCalls(calls);
+  g_fake_path = "/run/user/" + uid;
+  struct Case {
+    uid_t owner;
+    mode_t mode;
+    std::string expected;
+  };
+  const Case kCases[] = {
+      {geteuid(), 0700, "/run/user/" + uid + "/tqrtl"},
+      {geteuid() + 1, 0700, "/dev/shm/tqrtl-" + uid},  // someone else's: not ours to use
+      {geteuid(), 0755, "/dev/shm/tqrtl-" + uid},      // others may enter it
+  };
+  for (const Case& c : kCases) {
+    g_fake_uid = c.owner;
+    g_fake_mode = c.mode;
+    EXPECT_EQ(NamespaceDirectory(), c.expected) << "owner " << c.owner << std::oct << " mode "
+                                                << c.mode;
+  }
+  tqrtl::posix::ResetSystemCalls();
+  env.Set("TQRTL_OBJECT_DIR", "/tmp/chosen");
+  EXPECT_EQ(NamespaceDirectory(), "/tmp/chosen");
+}
+
+// Another user who made the user's folder first (anyone may make folders in
+// /dev/shm) gets no names from it: every call is refused, and the user is
+// told why and what to do.
+TEST(NamespacePosixTest, AFolderAnotherUserMadeIsRefusedAndReported) {
+  files_test::ScopedEnv env({{"TQRTL_OBJECT_DIR", nullptr}});
+  const std::string dir = NamespaceDirectory();
+  tqrtl::posix::SystemCalls calls = tqrtl::posix::Sys();
+  calls.lstat = FakeLstat;
+  tqrtl::posix::SetSystemCalls(calls);
+  g_fake_path = dir;
+  g_fake_uid = geteuid() + 1000;
+  g_fake_mode = 0700;
+  testing::internal::CaptureStderr();
+  SetLastError(0);
+  EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, UniqueName("squatted").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  SetLastError(0);
+  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                               UniqueName("squatted").c_str()),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  const std::string said = testing::internal::GetCapturedStderr();
+  tqrtl::posix::ResetSystemCalls();
+  EXPECT_NE(said.find(dir), std::string::npos) << said;
+  EXPECT_NE(said.find("owned by user " + std::to_string(g_fake_uid)), std::string::npos) << said;
+  EXPECT_NE(said.find("TQRTL_OBJECT_DIR"), std::string::npos) << said;
+
+  // For real, as root: a private folder given to another user.
+  if (geteuid() == 0) {
+    PrivateNamespace private_namespace;
+    ASSERT_EQ(chown(private_namespace.dir().c_str(), 12345, 12345), 0);
+    SetLastError(0);
+    EXPECT_EQ(CreateEventA(nullptr, TRUE, FALSE, "taken"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
+}
+
 TEST(NamespacePosixTest, NamesOfKilledHoldersAreRemovedWhenNextSeen) {
   PrivateNamespace private_namespace;
   ASSERT_FALSE(private_namespace.dir().empty());
@@ -172,6 +254,46 @@ TEST(NamespacePosixTest, FailedSystemCallsLeaveNoNameBehind) {
   EXPECT_TRUE(Exists(NamedObjectPath(name.c_str()))) << "the live name survives";
   EXPECT_TRUE(CloseHandle(mapping));
   EXPECT_FALSE(Exists(NamedObjectPath(name.c_str())));
+}
+
+// A named mapping takes its memory when it is created: one larger than the
+// free space of the memory file system fails at once, with nothing left
+// behind, instead of the first write past the free space killing the
+// process with SIGBUS.
+TEST(NamespacePosixTest, AMappingLargerThanTheFreeSpaceFailsWhenCreated) {
+  const std::string name = UniqueName("huge");
+  tqrtl::posix::SystemCalls calls = tqrtl::posix::Sys();
+  calls.posix_fallocate = [](int, off_t, off_t) { return ENOSPC; };
+  tqrtl::posix::SetSystemCalls(calls);
+  SetLastError(0);
+  EXPECT_EQ(
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 1 << 20, name.c_str()),
+      nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  tqrtl::posix::ResetSystemCalls();
+  EXPECT_FALSE(Exists(NamedObjectPath(name.c_str())));
+
+  // For real, on a small memory file system of the test's own (root only).
+  PrivateNamespace private_namespace;
+  const std::string& dir = private_namespace.dir();
+  if (mount("tqrtl-test", dir.c_str(), "tmpfs", 0, "size=1m,mode=0700") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  SetLastError(0);
+  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4 << 20, "big"),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  EXPECT_FALSE(Exists(dir + "/big"));
+  // What fits is all there: every page can be written.
+  HANDLE fits =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 512 << 10, "fits");
+  ASSERT_NE(fits, nullptr);
+  auto* view = static_cast<char*>(MapViewOfFile(fits, FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_NE(view, nullptr);
+  std::memset(view, 0x5A, 512 << 10);
+  EXPECT_TRUE(UnmapViewOfFile(view));
+  EXPECT_TRUE(CloseHandle(fits));
+  unlink((dir + "/.lock").c_str());
+  EXPECT_EQ(umount(dir.c_str()), 0);
 }
 
 TEST(NamespacePosixTest, AnyNameMapsToOneFileOfItsOwn) {

@@ -18,7 +18,9 @@
 // Reads come from memory while nothing has changed: each process keeps the
 // keys it has looked at (children, values) and a copy of the hive's change
 // counter, which lives in a shared mapped file ("changes" in the registry
-// directory) and which every writing process bumps after it commits. A call
+// directory) and which every writing process bumps after it commits. (A
+// file shortened under the mapping would kill the process with SIGBUS at
+// the next touch; the guard at MapCounters turns that into "changed".) A call
 // that finds the counter moved drops the process's copy first. The read
 // path therefore runs no SQLite statement and writes nothing once warm. The
 // counter is read before the database, so a copy can only be older than the
@@ -31,7 +33,9 @@
 // Failures: a store that cannot be opened or read gives ERROR_ACCESS_DENIED
 // (no permission, read-only hive on write), ERROR_BADDB (not a database, a
 // damaged one, or not ours), ERROR_BUSY (locked longer than the busy
-// time-out), ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY; a broken connection
+// time-out), ERROR_DISK_FULL, ERROR_NOT_ENOUGH_MEMORY,
+// ERROR_TOO_MANY_OPEN_FILES (out of descriptors); a folder or file that
+// another user owns or may write to is ERROR_ACCESS_DENIED; a broken connection
 // is closed and opened afresh by the next call. Nothing here crashes or
 // throws on bad input.
 //
@@ -42,12 +46,14 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -318,6 +324,16 @@ Registry& R() {
 // SQLite helpers.
 
 LONG FromSqlite(int rc, HiveStore& h) {
+  // Out of descriptors, SQLite cannot open the log or the shared index and
+  // says "cannot open" or "I/O error": that is no damage to the store, and
+  // a tool must not be told the database is corrupt.
+  if ((rc & 0xFF) == SQLITE_CANTOPEN || (rc & 0xFF) == SQLITE_IOERR) {
+    const int e = h.db != nullptr ? sqlite3_system_errno(h.db) : 0;
+    if (e == EMFILE || e == ENFILE) {
+      h.broken = true;
+      return ERROR_TOO_MANY_OPEN_FILES;
+    }
+  }
   switch (rc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_ROW:
@@ -459,37 +475,118 @@ LONG MakeDirectories(const std::string& dir) {
   return ERROR_SUCCESS;
 }
 
-// MapCounters: maps the shared change counters. Without them the process
-// simply never answers from memory.
-void MapCounters(Registry& r) {
-  if (r.counters != nullptr) return;
-  const std::string path = r.dir + "/" + kCounterFile;
-  bool writable = true;
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    writable = false;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  }
-  if (fd < 0) return;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      (static_cast<size_t>(st.st_size) < kCounterBytes &&
-       (!writable || ftruncate(fd, kCounterBytes) != 0))) {
-    close(fd);
+// The guard of the counters' mapping. Every call reads a counter, so it
+// must cost next to nothing: a mapping, not a system call. But touching a
+// mapped page past the end of a file that someone shortened raises SIGBUS.
+// The guard's handler takes the faults inside the counters' pages only: it
+// puts zeroed private memory in their place, so the access completes, and
+// notes the loss; the call then drops its copy and maps the file anew,
+// extending it. Any other SIGBUS goes on to the handler that was there
+// before, or kills the process as it would have without the guard.
+std::atomic<std::uintptr_t> g_guarded{0};  // the counters' address, or 0
+volatile sig_atomic_t g_countersLost = 0;
+struct sigaction g_previousBus;
+
+void OnBus(int signal, siginfo_t* info, void* context) {
+  const std::uintptr_t start = g_guarded.load(std::memory_order_relaxed);
+  const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  if (start != 0 && at >= start && at - start < kCounterBytes &&
+      mmap(reinterpret_cast<void*>(start), kCounterBytes, PROT_READ | PROT_WRITE,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+    g_countersLost = 1;
     return;
   }
-  void* p = mmap(nullptr, kCounterBytes, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                 fd, 0);
+  if ((g_previousBus.sa_flags & SA_SIGINFO) != 0 && g_previousBus.sa_sigaction != nullptr) {
+    g_previousBus.sa_sigaction(signal, info, context);
+  } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN) {
+    g_previousBus.sa_handler(signal);
+  } else {
+    // Not ours: the access faults again on return, now with the default action.
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigaction(SIGBUS, &fallback, nullptr);
+  }
+}
+
+void InstallBusGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action = {};
+    action.sa_sigaction = OnBus;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &g_previousBus);
+  });
+}
+
+// MapCounters: maps the shared change counters, which must be the user's
+// (as the hives). Without them the process simply never answers from
+// memory.
+LONG MapCounters(Registry& r) {
+  if (r.counters != nullptr) return ERROR_SUCCESS;
+  const std::string path = r.dir + "/" + kCounterFile;
+  bool writable = true;
+  int fd = Sys().open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    writable = false;
+    fd = Sys().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
+  }
+  if (fd < 0) return ERROR_SUCCESS;
+  struct stat st;
+  if (Sys().fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return ERROR_SUCCESS;
+  }
+  const std::string untrusted = UntrustedReason(st, TrustedOwners::kUserOrRoot, 022);
+  if (!untrusted.empty()) {
+    close(fd);
+    ReportRefusal(path, untrusted);
+    return ERROR_ACCESS_DENIED;
+  }
+  const bool extend = static_cast<size_t>(st.st_size) < kCounterBytes;
+  if (extend && (!writable || Sys().ftruncate(fd, kCounterBytes) != 0)) {
+    close(fd);
+    return ERROR_SUCCESS;
+  }
+  InstallBusGuard();
+  void* p = Sys().mmap(nullptr, kCounterBytes, writable ? PROT_READ | PROT_WRITE : PROT_READ,
+                       MAP_SHARED, fd, 0);
   close(fd);
-  if (p == MAP_FAILED) return;
+  if (p == MAP_FAILED) return ERROR_SUCCESS;
   r.counters = static_cast<std::uint64_t*>(p);
   r.countersWritable = writable;
+  g_guarded.store(reinterpret_cast<std::uintptr_t>(p), std::memory_order_relaxed);
+  if (extend) {
+    // A new file, or one that was cut short: the counters start from the
+    // clock rather than 0, so no process's copy of before matches them.
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    for (int hive = 0; hive < kHiveCount; ++hive) {
+      std::uint64_t zero = 0;
+      __atomic_compare_exchange_n(r.counters + hive * 8, &zero,
+                                  static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
+                                      static_cast<std::uint64_t>(now.tv_nsec),
+                                  false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    }
+  }
+  return ERROR_SUCCESS;
 }
 
 void UnmapCounters(Registry& r) {
+  g_guarded.store(0, std::memory_order_relaxed);
   if (r.counters != nullptr) munmap(r.counters, kCounterBytes);
   r.counters = nullptr;
   r.countersWritable = false;
+}
+
+// CountersLost: true when the guard found the file shortened under the
+// mapping since the last look; the file is then mapped again (and extended).
+bool CountersLost(Registry& r) {
+  if (g_countersLost == 0) return false;
+  g_countersLost = 0;
+  UnmapCounters(r);
+  MapCounters(r);
+  return true;
 }
 
 // Counter slots sit a cache line apart.
@@ -497,12 +594,21 @@ std::uint64_t* CounterOf(Registry& r, int hive) {
   return r.counters == nullptr ? nullptr : r.counters + hive * 8;
 }
 
+// ReadCounter: the hive's counter; false when there is none, or it was lost.
+bool ReadCounter(Registry& r, int hive, std::uint64_t* value) {
+  const std::uint64_t* c = CounterOf(r, hive);
+  if (c == nullptr) return false;
+  *value = __atomic_load_n(c, __ATOMIC_SEQ_CST);
+  return !CountersLost(r);
+}
+
 // BumpCounter: the counter's new value, or 0 when there is no counter to
-// bump.
+// bump (or it was lost: the new mapping's counters differ from any copy's).
 std::uint64_t BumpCounter(Registry& r, int hive) {
   std::uint64_t* c = CounterOf(r, hive);
   if (c == nullptr || !r.countersWritable) return 0;
-  return __atomic_add_fetch(c, 1, __ATOMIC_SEQ_CST);
+  const std::uint64_t value = __atomic_add_fetch(c, 1, __ATOMIC_SEQ_CST);
+  return CountersLost(r) ? 0 : value;
 }
 
 // Ours: the database holds the store's tables and mark.
@@ -557,7 +663,12 @@ LONG OpenHive(Registry& r, int hive) {
   if (!ResolveDirectory(r)) return ERROR_PATH_NOT_FOUND;
   LONG result = MakeDirectories(r.dir);
   if (result != ERROR_SUCCESS) return result;
-  MapCounters(r);
+  // The folder and every file in it must be the user's (or root's) and
+  // writable by nobody else: otherwise another user could read what is
+  // stored (passwords) or plant what is read (plug-in paths).
+  if (!CheckTrusted(r.dir, true, TrustedOwners::kUserOrRoot, 022, false)) return GetLastError();
+  result = MapCounters(r);
+  if (result != ERROR_SUCCESS) return result;
 
   // The file is made here, 0600, so SQLite's -wal and -shm files, which
   // copy its permissions, are private too.
@@ -575,9 +686,19 @@ LONG OpenHive(Registry& r, int hive) {
   }
   if (fd < 0) return Win32ErrorFromErrno(errno);
   struct stat st;
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool regular = Sys().fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   close(fd);
   if (!regular) return ERROR_BADDB;
+  std::string untrusted = UntrustedReason(st, TrustedOwners::kUserOrRoot, 022);
+  if (!untrusted.empty()) {
+    ReportRefusal(path, untrusted);
+    return ERROR_ACCESS_DENIED;
+  }
+  // SQLite's log and shared index, when there, are as much the store.
+  for (const char* suffix : {"-wal", "-shm"}) {
+    if (!CheckTrusted(path + suffix, false, TrustedOwners::kUserOrRoot, 022, true))
+      return GetLastError();
+  }
 
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
                     SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE;
@@ -606,12 +727,16 @@ LONG OpenHive(Registry& r, int hive) {
 // since it was read. Called at the start of every call, before any read.
 void Refresh(Registry& r, int hive) {
   HiveStore& h = r.hives[hive];
-  const std::uint64_t* c = CounterOf(r, hive);
-  if (c == nullptr || h.inTransaction) {
+  if (h.inTransaction) {
     h.cache.clear();
     return;
   }
-  const std::uint64_t now = __atomic_load_n(c, __ATOMIC_SEQ_CST);
+  std::uint64_t now = 0;
+  if (!ReadCounter(r, hive, &now)) {
+    h.cache.clear();
+    h.cacheTag = ~std::uint64_t{0};
+    return;
+  }
   if (now != h.cacheTag || h.cache.size() > kMaxCachedKeys) {
     h.cache.clear();
     h.cacheTag = now;

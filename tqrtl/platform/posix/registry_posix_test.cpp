@@ -4,7 +4,10 @@
 // test has its own scratch store.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +19,8 @@
 
 #include "files_test_support.h"
 #include "process_support.h"
+#undef LOCK_WRITE  // <fcntl.h>'s flock name; win32.h defines the IStream one
+#include "tqrtl/platform/posix/internal.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
 
@@ -190,6 +195,167 @@ TEST_F(RegistryPosixTest, UnreadableAndReadOnlyStores) {
     fs::permissions(Hive(HKEY_CURRENT_USER), fs::perms(0));
     EXPECT_EQ(Create(HKEY_CURRENT_USER, "A", &key), ERROR_ACCESS_DENIED);
   }
+}
+
+// What the fault seam's stat calls report: the owner of every file and
+// folder whose path ends in `g_foreign_suffix` is another user.
+std::string g_foreign_suffix;
+bool Foreign(const std::string& path) {
+  return path.size() >= g_foreign_suffix.size() &&
+         path.compare(path.size() - g_foreign_suffix.size(), std::string::npos,
+                      g_foreign_suffix) == 0;
+}
+void MakeForeign(const std::string& path, struct stat* st) {
+  if (Foreign(path)) st->st_uid = geteuid() + 4242;
+}
+int ForeignStat(const char* path, struct stat* st) {
+  const int rc = stat(path, st);
+  if (rc == 0) MakeForeign(path, st);
+  return rc;
+}
+int ForeignLstat(const char* path, struct stat* st) {
+  const int rc = lstat(path, st);
+  if (rc == 0) MakeForeign(path, st);
+  return rc;
+}
+int ForeignFstat(int fd, struct stat* st) {
+  const int rc = fstat(fd, st);
+  char link[4096];
+  const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link);
+  if (rc == 0 && n > 0) MakeForeign(std::string(link, static_cast<size_t>(n)), st);
+  return rc;
+}
+
+// The folder and its files must be the user's own and writable by nobody
+// else: one that another user owns or may write to would let that user read
+// what is stored or plant what is read. Each is refused, with the reason on
+// standard error, and works again once put right.
+TEST_F(RegistryPosixTest, AFolderOrFileOthersOwnOrMayWriteIsRefused) {
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Plugins", &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "v", 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  const std::string hive = Hive(HKEY_CURRENT_USER);
+  struct Case {
+    std::string path;
+    unsigned mode;       // given to the path (created empty when missing)...
+    bool foreign_owner;  // ...or the path made another user's (fault seam)
+    const char* reason;
+  };
+  const Case kCases[] = {
+      {dir_, 0777, false, "other users may write"},
+      {dir_, 0770, false, "other users may write"},
+      {hive, 0666, false, "other users may write"},
+      {hive + "-wal", 0666, false, "other users may write"},
+      {hive + "-shm", 0622, false, "other users may write"},
+      {dir_ + "/changes", 0666, false, "other users may write"},
+      {dir_, 0700, true, "owned by user"},
+      {hive, 0600, true, "owned by user"},
+      {hive + "-wal", 0600, true, "owned by user"},
+      {dir_ + "/changes", 0600, true, "owned by user"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.path + (c.foreign_owner ? " foreign" : " mode " + std::to_string(c.mode)));
+    const bool made = !fs::exists(c.path);
+    if (made) WriteBytes(c.path, "");
+    const unsigned old_mode = Mode(c.path);
+    ASSERT_EQ(chmod(c.path.c_str(), c.mode), 0);
+    if (c.foreign_owner) {
+      g_foreign_suffix = c.path;
+      tqrtl::posix::SystemCalls calls = tqrtl::posix::Sys();
+      calls.stat = ForeignStat;
+      calls.lstat = ForeignLstat;
+      calls.fstat = ForeignFstat;
+      tqrtl::posix::SetSystemCalls(calls);
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Plugins", 0, KEY_READ, &key),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Create(HKEY_CURRENT_USER, "Software\\Plugins", &key), ERROR_ACCESS_DENIED);
+    const std::string said = testing::internal::GetCapturedStderr();
+    tqrtl::posix::ResetSystemCalls();
+    EXPECT_NE(said.find("refusing " + c.path + ": "), std::string::npos) << said;
+    EXPECT_NE(said.find(c.reason), std::string::npos) << said;
+    ASSERT_EQ(chmod(c.path.c_str(), old_mode), 0);
+    if (made) fs::remove(c.path);
+    EXPECT_EQ(ReadDword("Software\\Plugins", "v"), 1u) << "put right, it works again";
+    ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  }
+  // For real, as root: the folder given to another user.
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(dir_.c_str(), 12345, 12345), 0);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Plugins", 0, KEY_READ, &key),
+              ERROR_ACCESS_DENIED);
+    ASSERT_EQ(chown(dir_.c_str(), 0, 0), 0);
+  }
+}
+
+// The change counters' file shortened (even emptied) under a running
+// process: its calls go on with the right answers, and writes of other
+// processes are still seen.
+TEST_F(RegistryPosixTest, AShortenedCounterFileIsSurvived) {
+  const char* path = "Software\\Counted";
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, path, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "n", 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(ReadDword(path, "n"), 1u);  // warm: answered from memory
+  const std::string changes = dir_ + "/changes";
+  DWORD expected = 1;
+  for (off_t length : {0, 3, 12, 64}) {
+    SCOPED_TRACE(length);
+    ASSERT_EQ(truncate(changes.c_str(), length), 0);
+    EXPECT_EQ(ReadDword(path, "n"), expected);
+    ASSERT_EQ(RunHelper({"registry-set-dword", path, "n", std::to_string(++expected)}), 0);
+    EXPECT_EQ(ReadDword(path, "n"), expected) << "another process's write";
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, path, &key), ERROR_SUCCESS);
+    ASSERT_EQ(truncate(changes.c_str(), length), 0);
+    EXPECT_EQ(SetDword(key, "n", ++expected), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(ReadDword(path, "n"), expected) << "its own write";
+    EXPECT_EQ(RunHelper({"registry-set-dword", path, "n", std::to_string(++expected)}), 0);
+    EXPECT_EQ(ReadDword(path, "n"), expected) << "another process's write after a repair";
+  }
+  EXPECT_GE(fs::file_size(changes), 4096u) << "a writer made the file whole again";
+
+  // The store's guard against SIGBUS takes only faults in its own pages:
+  // touching another shortened mapping still ends the process (through the
+  // handler that was there before, such as a sanitizer's, or by the signal).
+  const std::string other = scratch_ + "/other";
+  WriteBytes(other, std::string(8192, 'x'));
+  EXPECT_EXIT(
+      {
+        const int fd = open(other.c_str(), O_RDWR);
+        auto* bytes = static_cast<volatile char*>(
+            mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+        if (ftruncate(fd, 0) == 0) bytes[4096] = 1;
+        _exit(0);
+      },
+      [](int status) { return !(WIFEXITED(status) && WEXITSTATUS(status) == 0); }, "");
+}
+
+// Out of descriptors, the store is not "corrupt": the calls say so
+// (ERROR_TOO_MANY_OPEN_FILES), and work again when descriptors are free.
+TEST_F(RegistryPosixTest, RunningOutOfDescriptorsIsNotADamagedStore) {
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Software\\Few", &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "v", 7), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
+  std::vector<int> codes;
+  for (int free = 0; free <= 6; ++free) {
+    const int code = RunHelper({"registry-few-descriptors", std::to_string(free), "Software\\Few",
+                                "v"});
+    codes.push_back(code);
+    EXPECT_TRUE(code == 0 || code == ERROR_TOO_MANY_OPEN_FILES)
+        << free << " free descriptors: exit code " << code;
+  }
+  EXPECT_EQ(codes.front(), ERROR_TOO_MANY_OPEN_FILES);
+  EXPECT_EQ(codes.back(), 0);
+  std::string report;
+  EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+  EXPECT_EQ(ReadDword("Software\\Few", "v"), 7u);
 }
 
 TEST_F(RegistryPosixTest, RepeatedReadsComeFromMemoryUntilAnotherProcessWrites) {

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,6 +25,10 @@ constexpr SystemCalls kDefaults = {
     [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); },
     ::ftruncate,
     ::mmap,
+    [](const char* path, struct stat* st) { return ::stat(path, st); },
+    [](const char* path, struct stat* st) { return ::lstat(path, st); },
+    [](int fd, struct stat* st) { return ::fstat(fd, st); },
+    ::posix_fallocate,
 };
 
 SystemCalls g_calls = kDefaults;
