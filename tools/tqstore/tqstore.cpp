@@ -59,6 +59,9 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
+// The reason of the last failed call, for a message.
+std::string Reason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; }
+
 // Opens FILE for reading and reads its directory. On failure returns the
 // exit code after saying why; on success 0.
 int ReadDirectory(const char* path, FILE** file, TQStorageDirectory* directory) {
@@ -129,6 +132,7 @@ int Extract(const char* path, const char* name, const char* out) {
     }
   }
   int code = kOk;
+  errno = 0;
   if (std::fseek(file, static_cast<long>(found->data), SEEK_SET) != 0) code = kIoError;
   std::vector<char> buffer(1 << 20);
   for (unsigned long left = found->size; code == kOk && left > 0;) {
@@ -142,8 +146,10 @@ int Extract(const char* path, const char* name, const char* out) {
   if (std::fflush(target) != 0) code = kIoError;
   if (out != nullptr && std::fclose(target) != 0) code = kIoError;
   if (code != kOk) {
-    const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : "";
-    if (out != nullptr) std::remove(out);
+    const std::string reason = Reason();
+    // A half-written regular file is of no use; a device or pipe is left be.
+    std::error_code error;
+    if (out != nullptr && std::filesystem::is_regular_file(out, error)) std::remove(out);
     return Fail(code, std::string("cannot copy section \"") + name + "\"" + reason);
   }
   return kOk;
@@ -161,9 +167,6 @@ bool Pump(IStream* from, TQStream& to) {
     if (hr == S_FALSE) return true;
   }
 }
-
-// The reason of the last failed call, for a message.
-std::string Reason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; }
 
 // Holds FILE.tqstore-lock, opened with a share mode that denies every other
 // open of it, while it lives. A process that dies lets go of it.

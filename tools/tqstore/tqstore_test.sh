@@ -124,6 +124,12 @@ run 0 "ok, 8 sections" check "$many"
 for i in 1 2 3 4 5 6 7 8; do run 0 "^writer $i\$" cat "$many" "w$i"; done
 
 if [ -z "$runner" ]; then
+  # An output that cannot take the bytes.
+  if [ -c /dev/full ]; then
+    run 2 'cannot copy section "second": No space left on device' extract "$store" second /dev/full
+    [ -c /dev/full ] || fail "a failed extract removed the device it wrote to"
+  fi
+
   # Mode, owner and links of the file survive a put and a remove.
   chmod 600 "$store"
   run 0 - put "$store" mode "$work/a.txt"
