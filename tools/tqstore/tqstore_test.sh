@@ -185,7 +185,7 @@ if [ -z "$runner" ]; then
   cp "$store" "$work/before.tqs"
   "$tqstore" put "$store" piped "$work/fifo" 2>/dev/null &
   writer=$!
-  exec 3>"$work/fifo"
+  exec 3<>"$work/fifo"  # read-write: never blocks, even if the writer is gone
   printf 'part of it' >&3
   sleep 0.5
   kill -9 "$writer"
