@@ -222,6 +222,11 @@ int Rewrite(const char* given, const char* name, const char* in) {
       return Fail(kIoError, std::string(given) + ": a symbolic link to a missing file (" +
                                 error.message() + ")");
   }
+#if defined(_WIN32)
+  // The full form ("C:\dir\file"): the file calls of the save take a path
+  // such as "/dir/file" less kindly than the C run-time does.
+  file = fs::absolute(file, error);
+#endif
   const std::string path = file.string();
   const fs::file_status status = fs::status(file, error);
   const bool exists = fs::exists(status);
