@@ -205,10 +205,14 @@ if [ -z "$runner" ]; then
   (ulimit -n 64; exec "$tqstore" put "$sections" s601 "$work/a.txt") || fail "put on 600 sections under ulimit -n 64"
   run 0 "ok, 601 sections" check "$sections"
   run 0 "^alpha$" cat "$sections" s601
-  out=$( (ulimit -n 5; exec "$tqstore" remove "$sections" s1) 2>&1)
-  status=$?
-  [ "$status" = 2 ] && grep -q 'Too many open files' <<<"$out" ||
-    fail "remove under ulimit -n 5: exit $status, $out"
+  # (Not for a sanitizer build: its run-time's own checks need descriptors,
+  # a pipe, and end the program when the limit leaves none.)
+  if ! grep -qa __ubsan_handle "$tqstore"; then
+    out=$( (ulimit -n 5; exec "$tqstore" remove "$sections" s1) 2>&1)
+    status=$?
+    [ "$status" = 2 ] && grep -q 'Too many open files' <<<"$out" ||
+      fail "remove under ulimit -n 5: exit $status, $out"
+  fi
   run 0 "ok, 601 sections" check "$sections"
 fi
 
