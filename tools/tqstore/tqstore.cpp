@@ -14,10 +14,20 @@
 // wrong and where); 4 no such section.
 //
 // put and remove never change FILE in place: the new storage is saved beside
-// it and then renamed over it, so a failure leaves FILE as it was.
+// it, flushed to the disk and then renamed over it (TQStorage::Save), so a
+// failure or a crash leaves FILE as it was, and FILE keeps its permissions,
+// owner and group. A FILE that is a symbolic link is written through: its
+// target is changed and the link stays. A FILE with more than one hard link
+// is refused, since the rename would give only this name the new contents.
+// Writers take turns: each holds the lock file FILE.tqstore-lock (kept
+// empty; it stays in place) for the whole read-modify-write, waiting up to
+// a minute for another; and while holding it a writer deletes what a killed
+// writer left beside FILE.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -49,9 +59,15 @@ int Fail(int code, const std::string& message) {
   return code;
 }
 
+// The reason of the last failed call, for a message.
+std::string Reason() { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; }
+
 // Opens FILE for reading and reads its directory. On failure returns the
 // exit code after saying why; on success 0.
 int ReadDirectory(const char* path, FILE** file, TQStorageDirectory* directory) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    return Fail(kIoError, std::string(path) + ": is a directory");
   *file = std::fopen(path, "rb");
   if (*file == nullptr) return Fail(kIoError, std::string(path) + ": " + std::strerror(errno));
   if (!directory->Read(*file)) {
@@ -102,6 +118,13 @@ int Extract(const char* path, const char* name, const char* out) {
   }
   FILE* target = stdout;
   if (out != nullptr) {
+    // Opening the storage file itself for output would empty it before its
+    // section is read.
+    std::error_code error;
+    if (std::filesystem::equivalent(path, out, error)) {
+      std::fclose(file);
+      return Fail(kIoError, std::string(out) + ": is the storage file itself");
+    }
     target = std::fopen(out, "wb");
     if (target == nullptr) {
       std::fclose(file);
@@ -109,6 +132,7 @@ int Extract(const char* path, const char* name, const char* out) {
     }
   }
   int code = kOk;
+  errno = 0;
   if (std::fseek(file, static_cast<long>(found->data), SEEK_SET) != 0) code = kIoError;
   std::vector<char> buffer(1 << 20);
   for (unsigned long left = found->size; code == kOk && left > 0;) {
@@ -121,7 +145,13 @@ int Extract(const char* path, const char* name, const char* out) {
   std::fclose(file);
   if (std::fflush(target) != 0) code = kIoError;
   if (out != nullptr && std::fclose(target) != 0) code = kIoError;
-  if (code != kOk) return Fail(code, std::string("cannot copy section \"") + name + "\"");
+  if (code != kOk) {
+    const std::string reason = Reason();
+    // A half-written regular file is of no use; a device or pipe is left be.
+    std::error_code error;
+    if (out != nullptr && std::filesystem::is_regular_file(out, error)) std::remove(out);
+    return Fail(code, std::string("cannot copy section \"") + name + "\"" + reason);
+  }
   return kOk;
 }
 
@@ -138,60 +168,129 @@ bool Pump(IStream* from, TQStream& to) {
   }
 }
 
-// put (with `in`) or remove (without): builds the new storage beside FILE
-// and renames it over FILE.
-int Rewrite(const char* path, const char* name, const char* in) {
+// Holds FILE.tqstore-lock, opened with a share mode that denies every other
+// open of it, while it lives. A process that dies lets go of it.
+class WriterLock {
+ public:
+  ~WriterLock() {
+    if (m_file != nullptr) std::fclose(m_file);
+  }
+  // Waits up to a minute for the lock; false with errno set when it cannot
+  // be had.
+  bool Take(const std::string& path) {
+    for (int waited = 0; waited < 60000; waited += 20) {
+      m_file = _fsopen(path.c_str(), "a+b", _SH_DENYRW);
+      if (m_file != nullptr) return true;
+      if (errno != EACCES) return false;
+      Sleep(20);
+    }
+    return false;
+  }
+
+ private:
+  FILE* m_file = nullptr;
+};
+
+// Deletes what writers killed half way left beside `path`: save files of
+// TQStorage and the temporary file of earlier versions of this tool.
+void SweepLeftovers(const std::filesystem::path& path) {
+  namespace fs = std::filesystem;
+  const std::string stem = path.filename().string();
+  std::error_code error;
+  fs::directory_iterator it(path.parent_path().empty() ? fs::path(".") : path.parent_path(), error);
+  for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (TQStorage::IsSaveTemporary(stem.c_str(), name.c_str()) || name == stem + ".tqstore-new") {
+      std::error_code ignored;
+      fs::remove(it->path(), ignored);
+    }
+  }
+}
+
+// put (with `in`) or remove (without): loads FILE, changes the one section
+// and saves, holding the writers' lock.
+int Rewrite(const char* given, const char* name, const char* in) {
+  namespace fs = std::filesystem;
   if (std::strlen(name) > TQStorageDirectory::kNameFieldSize)
     return Fail(kUsage, "a section name has at most 260 bytes");
   std::error_code error;
-  const bool exists = std::filesystem::exists(path, error);
-  TQStorage source;
-  if (exists && !source.Open(path)) {
-    FILE* file;
-    TQStorageDirectory directory;
-    if (const int code = ReadDirectory(path, &file, &directory)) return code;
-    std::fclose(file);
-    return Fail(kIoError, std::string(path) + ": cannot be loaded");
+  fs::path file = given;
+  if (fs::is_symlink(file, error)) {
+    // Written through: the link stays, its target changes.
+    file = fs::canonical(file, error);
+    if (error)
+      return Fail(kIoError, std::string(given) + ": a symbolic link to a missing file (" +
+                                error.message() + ")");
   }
-  if (in == nullptr) {
-    TQStream ignored;
-    if (!source.FindSection(name, &ignored))
-      return Fail(kNoSection, std::string(path) + ": no section \"" + name + "\"");
+#if defined(_WIN32)
+  // The full form ("C:\dir\file"): the file calls of the save take a path
+  // such as "/dir/file" less kindly than the C run-time does.
+  file = fs::absolute(file, error);
+#endif
+  const std::string path = file.string();
+  const fs::file_status status = fs::status(file, error);
+  const bool exists = fs::exists(status);
+  if (fs::is_directory(status)) return Fail(kIoError, path + ": is a directory");
+  if (exists && !fs::is_regular_file(status))
+    return Fail(kIoError, path + ": is not a regular file");
+  if (exists) {
+    const auto links = fs::hard_link_count(file, error);
+    if (!error && links > 1)
+      return Fail(kIoError, path + ": has " + std::to_string(links) +
+                                " hard links; a save would give only this name the new "
+                                "contents (copy the file to break the links first)");
   }
 
-  const std::string temporary = std::string(path) + ".tqstore-new";
-  TQStorage target;
-  if (!target.Create(temporary.c_str(), true))
-    return Fail(kIoError, temporary + ": cannot be created");
-  int code = kOk;
-  for (__TQPOSITION* pos = source.GetHeadPosition(); pos != nullptr && code == kOk;) {
-    TQStream section;
-    source.GetNext(pos, section);
-    if (std::strcmp(section.Name(), name) == 0) continue;
-    TQStream copy;
-    if (!target.AddSection(section.Name(), &copy) || !section.Rewind() ||
-        !Pump(section.Data(), copy))
-      code = Fail(kIoError, std::string("cannot copy section \"") + section.Name() + "\"");
-  }
-  if (code == kOk && in != nullptr) {
+  if (!exists && in == nullptr) return Fail(kNoSection, path + ": no section \"" + name + "\"");
+  // The input is opened before anything is created or locked.
+  if (in != nullptr && fs::is_directory(in, error))
+    return Fail(kIoError, std::string(in) + ": is a directory");
+  std::unique_ptr<TQStream> input;
+  if (in != nullptr) {
     try {
-      TQStream input(in, "rb");
-      TQStream added;
-      if (!target.AddSection(name, &added) || !Pump(input.Data(), added))
-        code = Fail(kIoError, std::string(in) + ": cannot be copied in");
+      input = std::make_unique<TQStream>(in, "rb");
     } catch (const TQStreamOpenException&) {
-      code = Fail(kIoError, std::string(in) + ": cannot be opened");
+      return Fail(kIoError, std::string(in) + ": cannot be opened" + Reason());
     }
   }
-  if (code == kOk && !target.Save()) code = Fail(kIoError, temporary + ": cannot be written");
-  target.Close();
-  source.Close();
-  if (code == kOk) {
-    std::filesystem::rename(temporary, path, error);
-    if (error) code = Fail(kIoError, std::string(path) + ": " + error.message());
+
+  WriterLock lock;
+  const std::string lock_path = path + ".tqstore-lock";
+  if (!lock.Take(lock_path))
+    return Fail(kIoError, lock_path + ": cannot take the writers' lock" + Reason() +
+                              " (is another tqstore writing " + path + "?)");
+  SweepLeftovers(file);
+
+  // Another writer may have created the file while this one waited.
+  TQStorage storage;
+  errno = 0;
+  if (fs::exists(file, error)) {
+    if (!storage.Open(path.c_str())) {
+      const std::string reason = Reason();
+      FILE* opened;
+      TQStorageDirectory directory;
+      if (const int code = ReadDirectory(path.c_str(), &opened, &directory)) return code;
+      std::fclose(opened);
+      return Fail(kIoError, path + ": cannot be loaded" + reason);
+    }
+  } else if (!storage.Create(path.c_str(), false) || !storage.Save()) {
+    // A new file is an empty storage at once, never an empty file.
+    return Fail(kIoError, path + ": cannot be created" + Reason());
   }
-  if (code != kOk) std::filesystem::remove(temporary, error);
-  return code;
+
+  if (in == nullptr) {
+    if (!storage.RemoveSection(name))
+      return Fail(kNoSection, path + ": no section \"" + name + "\"");
+  } else {
+    storage.RemoveSection(name);
+    TQStream added;
+    errno = 0;
+    if (!storage.AddSection(name, &added) || !Pump(input->Data(), added))
+      return Fail(kIoError, std::string(in) + ": cannot be copied in" + Reason());
+  }
+  errno = 0;
+  if (!storage.Save()) return Fail(kIoError, path + ": cannot be saved" + Reason());
+  return kOk;
 }
 
 }  // namespace

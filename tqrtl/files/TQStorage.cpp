@@ -158,7 +158,8 @@ TQStorage::Entry* TQStorage::Insert(const char* name, const TQStream& stream) {
   Entry* slot = m_table.freeList;
   Entry* rest = slot->next;
   const unsigned int bucket = TQHashKey(name) % m_table.bucketCount;
-  Entry* entry = new (slot) Entry{m_table.buckets[bucket], bucket, TQString(name), stream};
+  Entry* entry =
+      new (slot) Entry{m_table.buckets[bucket], bucket, TQString(name), stream, false, 0, 0};
   m_table.freeList = rest;
   m_table.buckets[bucket] = entry;
   ++m_table.count;
@@ -219,7 +220,7 @@ int TQStorage::Open(const char* path) {
 
 int TQStorage::Load() {
   if (m_fileName.IsEmpty()) return 0;
-  FILE* file = _fsopen(m_fileName, "r+b", _SH_DENYNO);
+  FILE* file = _fsopen(m_fileName, "rb", _SH_DENYNO);
   if (file == nullptr) return 0;
   std::setvbuf(file, nullptr, _IONBF, 0);
 
@@ -230,23 +231,71 @@ int TQStorage::Load() {
     for (const TQStorageDirectory::Entry& e : directory.Entries())
       if (Lookup(e.name.c_str()) != nullptr) ok = 0;
   }
+  // The data goes to the spill file, appended behind what an earlier Load
+  // put there; a section gets a file of its own only when it is handed out.
+  if (ok && !directory.Entries().empty() && m_spill == nullptr) {
+    TQString path;
+    if (!FileUtil::GetTempFile(&path, "tqs")) {
+      ok = 0;
+    } else if ((m_spill = _fsopen(path, "r+b", _SH_DENYNO)) == nullptr) {
+      const int error = errno;
+      std::remove(path);
+      errno = error;
+      ok = 0;
+    } else {
+      std::setvbuf(m_spill, nullptr, _IONBF, 0);
+      m_spillPath = path;
+      m_spillEnd = 0;
+    }
+  }
   std::vector<char> buffer;
+  if (ok && m_spill != nullptr && std::fseek(m_spill, static_cast<long>(m_spillEnd), SEEK_SET) != 0)
+    ok = 0;
   for (size_t i = 0; ok && i < directory.Entries().size(); ++i) {
     const TQStorageDirectory::Entry& e = directory.Entries()[i];
-    TQStream section;
-    if (!AddSection(e.name.c_str(), &section)) {
+    if (m_spillEnd + e.size > kMaxOffset ||
+        (e.size != 0 && (std::fseek(file, static_cast<long>(e.data), SEEK_SET) != 0 ||
+                         !CopyBytes(file, m_spill, e.size, false, buffer)))) {
       ok = 0;
       break;
     }
-    if (e.size != 0) {
-      ok = std::fseek(file, static_cast<long>(e.data), SEEK_SET) == 0 &&
-           CopyBytes(file, section.m_file, e.size, false, buffer);
-      _flushall();
-    }
+    TQStream section;
+    section.m_name = e.name.c_str();
+    Entry* entry = Insert(e.name.c_str(), section);
+    entry->spilled = true;
+    entry->spillOffset = m_spillEnd;
+    entry->spillSize = static_cast<DWORD>(e.size);
+    m_spillEnd += e.size;
   }
   _flushall();
   std::fclose(file);
   return ok;
+}
+
+int TQStorage::Materialize(Entry* entry) {
+  if (!entry->spilled) return 1;
+  TQString path;
+  if (!FileUtil::GetTempFile(&path, "tmp")) return 0;
+  FILE* file = _fsopen(path, "r+b", _SH_DENYNO);
+  int ok = file != nullptr;
+  if (ok) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    std::vector<char> buffer;
+    ok = entry->spillSize == 0 ||
+         (std::fseek(m_spill, static_cast<long>(entry->spillOffset), SEEK_SET) == 0 &&
+          CopyBytes(m_spill, file, entry->spillSize, false, buffer));
+  }
+  if (!ok) {
+    const int error = errno;
+    if (file != nullptr) std::fclose(file);
+    std::remove(path);
+    errno = error;
+    return 0;
+  }
+  entry->stream.m_path = path;
+  entry->stream.m_file = file;
+  entry->spilled = false;
+  return 1;
 }
 
 int TQStorage::CopyBytes(FILE* from, FILE* to, unsigned long long size, bool pad,
@@ -269,10 +318,8 @@ int TQStorage::CopyBytes(FILE* from, FILE* to, unsigned long long size, bool pad
   return ok;
 }
 
-int TQStorage::Save() {
-  if (m_fileName.IsEmpty()) return 0;
-
-  // Everything that can fail before the file is touched is done first: the
+int TQStorage::WriteStorage(FILE* file) {
+  // Everything that can fail before a byte is written is done first: the
   // sections' sizes, and whether the whole fits the format.
   struct Item {
     Entry* entry;
@@ -282,9 +329,12 @@ int TQStorage::Save() {
   items.reserve(m_table.count);
   unsigned long long total = HeaderSize(0) + 264ULL * m_table.count;
   for (Entry* e = Next(nullptr); e != nullptr; e = Next(e)) {
-    if (e->stream.m_file != nullptr) std::fflush(e->stream.m_file);
-    const DWORD size = FileSizeByPath(e->stream.m_path);
-    if (size == INVALID_FILE_SIZE) return 0;
+    DWORD size = e->spillSize;
+    if (!e->spilled) {
+      if (e->stream.m_file != nullptr) std::fflush(e->stream.m_file);
+      size = FileSizeByPath(e->stream.m_path);
+      if (size == INVALID_FILE_SIZE) return 0;
+    }
     items.push_back(Item{e, size});
     total += size;
   }
@@ -301,23 +351,83 @@ int TQStorage::Save() {
     PutU32(field + TQStorageDirectory::kNameFieldSize, items[i].size);
   }
 
-  FILE* file = _fsopen(m_fileName, "w+b", _SH_DENYNO);
-  if (file == nullptr) return 0;
-  std::setvbuf(file, nullptr, _IONBF, 0);
   int ok = std::fwrite(directory.data(), 1, directory.size(), file) == directory.size() ? 1 : 0;
   std::vector<char> buffer;
   for (size_t i = 0; ok && i < items.size(); ++i) {
     if (items[i].size == 0) continue;
-    FILE* section = items[i].entry->stream.m_file;
-    if (section == nullptr || std::fseek(section, 0, SEEK_SET) != 0) {
-      ok = 0;
-      break;
-    }
+    const Entry* e = items[i].entry;
+    FILE* section = e->spilled ? m_spill : e->stream.m_file;
+    const long start = e->spilled ? static_cast<long>(e->spillOffset) : 0;
+    if (section == nullptr || std::fseek(section, start, SEEK_SET) != 0) return 0;
     ok = CopyBytes(section, file, items[i].size, true, buffer);
   }
-  _flushall();
-  if (std::fclose(file) != 0) ok = 0;
   return ok;
+}
+
+int TQStorage::Save() {
+  if (m_fileName.IsEmpty()) return 0;
+
+  // A new file beside the bound one (the same file system, so that the
+  // rename below cannot turn into a copy), under a name no other save uses.
+  static LONG counter = 0;
+  TQString temporary;
+  HANDLE created = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; attempt < 100 && created == INVALID_HANDLE_VALUE; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".~%lx-%lx.tmp",
+                  static_cast<unsigned long>(GetCurrentProcessId()),
+                  static_cast<unsigned long>(InterlockedIncrement(&counter)));
+    temporary = m_fileName;
+    temporary += suffix;
+    created = CreateFileA(temporary, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (created == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
+        GetLastError() != ERROR_ALREADY_EXISTS)
+      return 0;
+  }
+  if (created == INVALID_HANDLE_VALUE) return 0;
+  CloseHandle(created);
+
+  FILE* file = _fsopen(temporary, "r+b", _SH_DENYNO);
+  int ok = 0;
+  if (file != nullptr) {
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    ok = WriteStorage(file);
+    // On the disk before the rename: a crash must not leave the bound name
+    // on a file whose data never got there.
+    if (ok && (std::fflush(file) != 0 || _commit(_fileno(file)) != 0)) ok = 0;
+    if (std::fclose(file) != 0) ok = 0;
+  }
+  _flushall();
+  if (ok) {
+    struct _stat facts;
+    if (_stat(m_fileName, &facts) == 0)
+      ok = ReplaceFileA(m_fileName, temporary, nullptr, 0, nullptr, nullptr) ? 1 : 0;
+    else
+      ok = MoveFileExA(temporary, m_fileName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 1
+               : 0;
+  }
+  if (!ok) {
+    const int error = errno;
+    std::remove(temporary);
+    errno = error;
+  }
+  return ok;
+}
+
+bool TQStorage::IsSaveTemporary(const char* storageName, const char* name) {
+  if (storageName == nullptr || name == nullptr) return false;
+  const std::string_view whole(name), stem(storageName);
+  if (whole.size() < stem.size() + 7 || whole.substr(0, stem.size()) != stem) return false;
+  const std::string_view rest = whole.substr(stem.size());  // ".~<hex>-<hex>.tmp"
+  if (rest.substr(0, 2) != ".~" || rest.substr(rest.size() - 4) != ".tmp") return false;
+  const std::string_view numbers = rest.substr(2, rest.size() - 6);
+  const size_t dash = numbers.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash + 1 == numbers.size()) return false;
+  for (size_t i = 0; i < numbers.size(); ++i)
+    if (i != dash && std::strchr("0123456789abcdef", numbers[i]) == nullptr) return false;
+  return true;
 }
 
 void TQStorage::Close() {
@@ -327,6 +437,31 @@ void TQStorage::Close() {
     if (!e->stream.m_path.IsEmpty()) std::remove(e->stream.m_path);
   }
   FreeTable();
+  if (m_spill != nullptr) std::fclose(m_spill);
+  m_spill = nullptr;
+  if (!m_spillPath.IsEmpty()) std::remove(m_spillPath);
+  m_spillPath.Empty();
+  m_spillEnd = 0;
+}
+
+int TQStorage::RemoveSection(const char* name) {
+  if (m_fileName.IsEmpty() || name == nullptr) return 0;
+  Entry* entry = Lookup(name);
+  if (entry == nullptr) return 0;
+  Entry** link = &m_table.buckets[entry->bucket];
+  while (*link != entry) link = &(*link)->next;
+  *link = entry->next;
+  if (entry->stream.m_file != nullptr) std::fclose(entry->stream.m_file);
+  entry->stream.m_file = nullptr;
+  if (!entry->stream.m_path.IsEmpty()) std::remove(entry->stream.m_path);
+  entry->~Entry();
+  // The slot goes back to the free list; its spilled bytes stay unused in
+  // the spill file until Close.
+  Entry* slot = entry;
+  slot->next = m_table.freeList;
+  m_table.freeList = slot;
+  --m_table.count;
+  return 1;
 }
 
 int TQStorage::AddSection(const char* name, TQStream* stream) {
@@ -364,7 +499,7 @@ int TQStorage::AddSection(const char* name, TQStream* stream) {
 int TQStorage::FindSection(const char* name, TQStream* stream) {
   if (m_fileName.IsEmpty() || name == nullptr) return 0;
   Entry* entry = Lookup(name);
-  if (entry == nullptr) return 0;
+  if (entry == nullptr || !Materialize(entry)) return 0;
   if (stream != nullptr) *stream = entry->stream;
   return 1;
 }
@@ -379,7 +514,9 @@ void TQStorage::GetNext(__TQPOSITION*& pos, TQStream& stream) {
     pos = nullptr;
     return;
   }
-  stream = entry->stream;
+  Entry* current = const_cast<Entry*>(entry);
+  Materialize(current);  // on failure the stream has no file: its operations fail
+  stream = current->stream;
   pos = reinterpret_cast<__TQPOSITION*>(Next(entry));
 }
 

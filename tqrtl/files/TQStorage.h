@@ -1,9 +1,13 @@
 // TQStorage.h: a file that keeps several named byte streams (sections).
 //
-// While a storage is in use every section lives in a temporary file of its
-// own, read and written through a TQStream; Save gathers the sections into
-// the storage file, Open splits a storage file into temporary files again,
-// and Close deletes the temporary files.
+// While a storage is in use its sections live in temporary files: Load
+// copies the sections of the storage file into one spill file, and a section
+// gets a temporary file of its own, read and written through a TQStream,
+// only when a stream on it is first handed out (AddSection, FindSection,
+// GetNext). So a storage of any number of sections takes two descriptors
+// to open and save; only the sections a program touches take one each.
+// Save gathers the sections into a new storage file, Close deletes the
+// temporary files.
 //
 // The storage file (all integers 32-bit unsigned, little-endian; no
 // signature, version, padding or trailer):
@@ -20,15 +24,25 @@
 // bucket newest first) and writes zeros after each name's NUL; a reader
 // finds sections by name and must not rely on their order.
 //
+// A save is all or nothing. Save writes the new storage into a file beside
+// the bound one, named "<file>.~<process id>-<n>.tmp" (hex numbers), flushes
+// it to the disk, and only then renames it over the bound file, which keeps
+// its permissions, owner and group (ReplaceFileA). Whatever fails before the
+// rename (a full disk, a size limit, a crash), the bound file is as it was;
+// a failing Save deletes its temporary file, and one left by a process that
+// died can be recognised by its name (IsSaveTemporary). The rename replaces
+// the directory entry: other hard links to the old file keep the old
+// contents, and a bound name that is a symbolic link becomes a regular file
+// (bind the link's target to write through it).
+//
 // Choices this class makes:
 // - Copying a storage is forbidden: a storage owns its temporary files.
 // - The destructor does Close's work: a storage whose owner forgot Close
 //   leaves no temporary files behind.
 // - A section name is at most 260 bytes (the directory's name field); a
 //   longer name is refused by AddSection, since it could not be read back.
-// - Save takes every section's size before it touches the storage file, and
-//   fails (leaving the file as it was) when one cannot be taken or the
-//   whole would not fit the format. It never writes a size that the data
+// - Save takes every section's size before it writes anything, and fails
+//   when one cannot be taken or the whole would not fit the format. It never writes a size that the data
 //   behind it does not match: a section that yields fewer bytes than its
 //   size is padded with zeros and the save reports failure.
 // - Load checks the whole directory before it creates anything: a file that
@@ -40,10 +54,15 @@
 // - Sections are copied in pieces of at most 1 MiB, whatever their size.
 // - A section's temporary file is opened unbuffered, for update, without
 //   truncating it (it is new and empty).
+// - When a section's temporary file cannot be made (the process's
+//   descriptor limit, say), FindSection and AddSection return 0 and GetNext
+//   hands out a stream without a file, whose operations fail; the section
+//   itself is kept and still saved. errno tells why (EMFILE for the limit).
 //
 // Every TQStream handed out for a section shares the section's FILE* and
 // file position, and does not own it: after Close (or the storage's
-// destruction) such a stream must no longer be used.
+// destruction, or RemoveSection of that section) such a stream must no
+// longer be used.
 //
 // Failures are results of 0; the only exception that leaves this class is
 // TQMemoryException. Not locked: one thread uses a storage at a time. Load
@@ -125,10 +144,15 @@ class TQRTL_API TQStorage {
   // then), or when a section cannot be made or filled (the sections made
   // before stay until Close).
   int Load();
-  // Save: writes all sections to the bound file. Each section's position is
-  // at the end of its data afterwards. 0 when unbound or on any failure;
-  // see the top of this file for what a failed save leaves.
+  // Save: writes all sections to a new file beside the bound one and renames
+  // it over the bound file (see the top of this file). Each section's
+  // position is at the end of its data afterwards. 0 when unbound or on any
+  // failure, the bound file then being as it was.
   int Save();
+  // IsSaveTemporary: whether `name` (a file name without directory) is the
+  // name Save gives its temporary file for the storage file named
+  // `storageName` (without directory).
+  static bool IsSaveTemporary(const char* storageName, const char* name);
   // Close: closes and deletes every section's temporary file and empties
   // the table. The file name stays bound.
   void Close();
@@ -140,6 +164,10 @@ class TQRTL_API TQStorage {
   // unbound, when `name` exists already (it is left alone), is null or
   // longer than 260 bytes, or when the temporary file cannot be made.
   int AddSection(const char* name, TQStream* stream);
+  // RemoveSection: drops section `name` and deletes its temporary file;
+  // streams on it must no longer be used. 0 when unbound or when there is
+  // no such section.
+  int RemoveSection(const char* name);
   // FindSection: *stream = a stream on section `name`, which keeps the
   // section's shared position (Rewind to read it from its start). 0 when
   // unbound or when there is no such section.
@@ -158,7 +186,10 @@ class TQRTL_API TQStorage {
     Entry* next;
     unsigned int bucket;
     TQString name;
-    TQStream stream;
+    TQStream stream;  // no file while the data is in the spill file
+    bool spilled;      // the data is the spill file's bytes at spillOffset
+    unsigned long long spillOffset;
+    DWORD spillSize;
   };
   // A chained hash map: buckets allocated on the first insertion, entries
   // carved from TQPlex blocks of 10 and recycled through a free list.
@@ -175,6 +206,12 @@ class TQRTL_API TQStorage {
   Entry* Insert(const char* name, const TQStream& stream);
   Entry* Next(const Entry* entry) const;
   void FreeTable();
+  // Gives a spilled section its own temporary file holding its data, the
+  // position at the end of the data. 0 (errno set) when the file cannot be
+  // made or filled; the section stays spilled then.
+  int Materialize(Entry* entry);
+  // Writes the storage file's bytes to `file`; 0 on a failed write or read.
+  int WriteStorage(FILE* file);
   // Copies `size` bytes of `from` at its current position to `to`; 0 on a
   // short read or write (when `pad` is set, a short read is filled with
   // zeros first so that exactly `size` bytes are written).
@@ -183,6 +220,11 @@ class TQRTL_API TQStorage {
 
   TQString m_fileName;
   SectionTable m_table;
+  // The spill file that Load fills: the data of sections not yet handed
+  // out, appended one after another.
+  FILE* m_spill = nullptr;
+  TQString m_spillPath;
+  unsigned long long m_spillEnd = 0;
 };
 
 #endif  // TQRTL_FILES_TQSTORAGE_H_

@@ -1,9 +1,19 @@
 // Tests of TQStorage: the file format to the byte (the same bytes on Linux
 // and Windows, and files written by one build read by the other), round
-// trips, the binding rules, temporary files, and hostile files.
+// trips, the binding rules, temporary files, hostile files, and saves that
+// fail or die half way (in child processes with lowered limits).
 #include "tqrtl/files/TQStorage.h"
 
 #include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <errno.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <set>
@@ -209,9 +219,14 @@ TEST(TQStorageTest, TemporaryFilesLiveUntilCloseOrDestruction) {
     EXPECT_EQ(dir.Files(mine).size(), 0u);
   }
   {
+    // Opening takes one spill file; a section handed out gets its own.
     TQStorage forgetful;
     ASSERT_TRUE(forgetful.Open(path.c_str()));
-    EXPECT_EQ(dir.Files(mine).size(), 4u);
+    EXPECT_EQ(dir.Files(mine).size(), 1u);
+    TQStream s;
+    ASSERT_TRUE(forgetful.FindSection("A", &s));
+    ASSERT_TRUE(forgetful.FindSection("R", &s));
+    EXPECT_EQ(dir.Files(mine).size(), 3u);
   }  // no Close: the destructor cleans up
   EXPECT_EQ(dir.Files(mine).size(), 0u);
 }
@@ -299,5 +314,185 @@ TEST(TQStorageTest, DirectoryReportsWhatIsWrongAndWhere) {
     std::fclose(file);
   }
 }
+
+TEST(TQStorageTest, RemovedSectionsAreNotSavedAndTheirNamesAreFreeAgain) {
+  ScratchDir dir;
+  const std::string path = dir.File("remove.tqs");
+  WriteBytes(path, GoldenStorage());
+  TQStorage storage;
+  ASSERT_TRUE(storage.Open(path.c_str()));
+  TQStream s;
+  ASSERT_TRUE(storage.FindSection("R", &s));  // one handed out, one still spilled
+  EXPECT_TRUE(storage.RemoveSection("R"));
+  EXPECT_TRUE(storage.RemoveSection("settings"));
+  EXPECT_FALSE(storage.RemoveSection("settings"));
+  EXPECT_FALSE(storage.RemoveSection("missing"));
+  EXPECT_EQ(storage.SectionCount(), 2u);
+  ASSERT_TRUE(storage.AddSection("R", &s));  // the slot is reused
+  Put(s, "new");
+  ASSERT_TRUE(storage.Save());
+  storage.Close();
+  EXPECT_EQ(ReadBytes(path), U32(3) + DirEntry("Z", 0) + DirEntry("R", 3) + DirEntry("A", 3) +
+                                 "new" + "abc");
+  EXPECT_EQ(dir.Files({"remove.tqs"}).size(), 0u);
+}
+
+TEST(TQStorageTest, SaveTemporaryNamesAreRecognised) {
+  const struct {
+    const char* name;
+    bool ours;
+  } kCases[] = {
+      {"work.tqs.~1f2e-1.tmp", true},   {"work.tqs.~0-abc.tmp", true},
+      {"work.tqs.~1f2e.tmp", false},    {"work.tqs.~-1.tmp", false},
+      {"work.tqs.~1f-.tmp", false},     {"work.tqs.~1F-1.tmp", false},
+      {"work.tqs", false},              {"work.tqsx.~1-1.tmp", false},
+      {"other.tqs.~1-1.tmp", false},    {"work.tqs.~1-1.tmpx", false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(TQStorage::IsSaveTemporary("work.tqs", c.name), c.ours) << c.name;
+}
+
+#if !defined(_WIN32)
+
+// Runs `body` in a child process and returns its exit code, or 1000 + the
+// signal that ended it. The child leaves through _exit, so that nothing of
+// the parent (gtest's state, open storages) is torn down twice.
+template <class Body>
+int InChild(Body body) {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFSIGNALED(status) ? 1000 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// A storage of a small section and a large one, saved; returns its bytes.
+std::string MakeTwoSections(const std::string& path) {
+  TQStorage storage;
+  EXPECT_TRUE(storage.Create(path.c_str(), true));
+  TQStream s;
+  EXPECT_TRUE(storage.AddSection("keep", &s));
+  Put(s, "untouched");
+  EXPECT_TRUE(storage.AddSection("big", &s));
+  Put(s, std::string(300 * 1024, 'b'));
+  EXPECT_TRUE(storage.Save());
+  storage.Close();
+  return ReadBytes(path);
+}
+
+// Grows "big" to 1.2 MiB and saves under a 1 MiB file size limit: the
+// sections' own files stay below it, the new storage file does not.
+int SaveOverTheSizeLimit(const std::string& path, bool ignoreSignal) {
+  TQStorage storage;
+  if (!storage.Open(path.c_str())) return 10;
+  TQStream big;
+  if (!storage.FindSection("big", &big)) return 11;
+  big.Data()->Write(std::string(900 * 1024, 'c').data(), 900 * 1024, nullptr);
+  if (ignoreSignal) signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit = {1024 * 1024, 1024 * 1024};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 12;
+  if (storage.Save()) return 13;
+  return 0;
+}
+
+TEST(TQStorageSafetyTest, ASaveThatRunsOutOfSpaceLeavesTheFileAndNoTemporary) {
+  ScratchDir dir;
+  const std::string path = dir.File("full.tqs");
+  const std::string before = MakeTwoSections(path);
+  EXPECT_EQ(InChild([&] { return SaveOverTheSizeLimit(path, true); }), 0);
+  EXPECT_EQ(ReadBytes(path), before);
+  EXPECT_EQ(dir.Files({"full.tqs"}), std::vector<std::string>{});
+  TQStorage storage;
+  ASSERT_TRUE(storage.Open(path.c_str()));
+  EXPECT_EQ(Contents(storage, "keep"), "untouched");
+}
+
+TEST(TQStorageSafetyTest, AProcessKilledHalfWayThroughASaveLeavesTheFileIntact) {
+  ScratchDir dir;
+  const std::string path = dir.File("killed.tqs");
+  const std::string before = MakeTwoSections(path);
+  // The file size limit's signal ends the process in the middle of the
+  // write, as a crash would: no clean-up runs.
+  EXPECT_EQ(InChild([&] { return SaveOverTheSizeLimit(path, false); }), 1000 + SIGXFSZ);
+  EXPECT_EQ(ReadBytes(path), before);
+  TQStorage storage;
+  ASSERT_TRUE(storage.Open(path.c_str()));
+  EXPECT_EQ(Contents(storage, "keep"), "untouched");
+  EXPECT_EQ(Contents(storage, "big"), std::string(300 * 1024, 'b'));
+  // What the dead process left beside the file is known by its name.
+  int leftovers = 0;
+  for (const std::string& name : dir.Files({"killed.tqs"}))
+    if (TQStorage::IsSaveTemporary("killed.tqs", name.c_str())) ++leftovers;
+  EXPECT_EQ(leftovers, 1);
+}
+
+TEST(TQStorageSafetyTest, SavesKeepTheFilesPermissions) {
+  ScratchDir dir;
+  const std::string path = dir.File("private.tqs");
+  MakeTwoSections(path);
+  for (const mode_t mode : {0600, 0640, 0444}) {
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    TQStorage storage;
+    ASSERT_TRUE(storage.Open(path.c_str()));
+    TQStream s;
+    ASSERT_TRUE(storage.AddSection(("s" + std::to_string(mode)).c_str(), &s));
+    ASSERT_TRUE(storage.Save());
+    struct stat facts;
+    ASSERT_EQ(stat(path.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 07777, mode) << std::oct << mode;
+  }
+}
+
+TEST(TQStorageSafetyTest, ManySectionsOpenAndSaveUnderALowDescriptorLimit) {
+  ScratchDir dir;
+  const std::string path = dir.File("many.tqs");
+  constexpr int kSections = 600;
+  std::string directory = U32(kSections), data;
+  for (int i = 0; i < kSections; ++i) {
+    const std::string bytes = "data of " + std::to_string(i);
+    directory += DirEntry("s" + std::to_string(i), bytes.size());
+    data += bytes;
+  }
+  WriteBytes(path, directory + data);
+
+  // 600 sections under a limit of 40 descriptors: open, change one, add
+  // one, remove one, save.
+  const int edited = InChild([&] {
+    const rlimit limit = {40, 40};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 20;
+    TQStorage storage;
+    if (!storage.Open(path.c_str())) return 21;
+    TQStream s;
+    if (!storage.FindSection("s7", &s) || s.Data()->Write("!", 1, nullptr) != S_OK) return 22;
+    if (!storage.AddSection("added", &s) || !storage.RemoveSection("s8")) return 23;
+    if (!storage.Save()) return 24;
+    // Handing out every section reaches the limit: the section that does
+    // not get a file says why, and so does a save that cannot get one.
+    int refused = 0;
+    for (int i = 0; i < kSections; ++i) {
+      errno = 0;
+      if (i != 8 && !storage.FindSection(("s" + std::to_string(i)).c_str(), &s)) {
+        if (errno != EMFILE) return 25;
+        ++refused;
+      }
+    }
+    if (refused == 0) return 26;
+    errno = 0;
+    if (storage.Save() || errno != EMFILE) return 27;
+    return 0;
+  });
+  EXPECT_EQ(edited, 0);
+
+  TQStorage storage;
+  ASSERT_TRUE(storage.Open(path.c_str()));
+  EXPECT_EQ(storage.SectionCount(), static_cast<unsigned>(kSections));
+  EXPECT_EQ(Contents(storage, "s7"), "data of 7!");
+  EXPECT_EQ(Contents(storage, "s8"), "<missing>");
+  EXPECT_EQ(Contents(storage, "added"), "");
+  EXPECT_EQ(Contents(storage, "s599"), "data of 599");
+}
+
+#endif  // !_WIN32
 
 }  // namespace

@@ -584,6 +584,7 @@ typedef IStream* LPSTREAM;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176L
 #define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_TIMEOUT 1460L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
@@ -1157,6 +1158,36 @@ TQRTL_API DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 TQRTL_API UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique,
                                        LPSTR tempFileName);
 
+// Moving and replacing files.
+// MoveFileExA renames `existing` to `newName` (rename(2)). Without
+// MOVEFILE_REPLACE_EXISTING an existing `newName` is left alone and the call
+// fails with ERROR_ALREADY_EXISTS (checked atomically where the file system
+// allows). A `newName` that is a directory gives ERROR_ACCESS_DENIED, a move
+// to another file system ERROR_NOT_SAME_DEVICE (MOVEFILE_COPY_ALLOWED is not
+// supported here: files are never copied), a missing `existing`
+// ERROR_FILE_NOT_FOUND, a null name or an unknown flag
+// ERROR_INVALID_PARAMETER. MOVEFILE_WRITE_THROUGH makes the rename durable
+// (the directory of `newName` is flushed) before the call returns.
+// ReplaceFileA replaces the file `replaced` by the file `replacement`, which
+// takes its name and keeps its permissions, owner and group (what Win32 keeps
+// as the replaced file's attributes and ACLs), in one atomic rename that is
+// durable when the call returns. `replaced` is looked up through symbolic
+// links for its permissions, but the name itself is replaced. A missing file
+// gives ERROR_FILE_NOT_FOUND and leaves both alone; an owner that cannot be
+// given (not allowed) ERROR_ACCESS_DENIED, unless
+// REPLACEFILE_IGNORE_ACL_ERRORS is set; a failed rename
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT, both files keeping their names. A backup
+// name, `exclude` and `reserved` must be null (ERROR_INVALID_PARAMETER).
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_WRITE_THROUGH 0x00000008
+#define REPLACEFILE_WRITE_THROUGH 0x00000001
+#define REPLACEFILE_IGNORE_MERGE_ERRORS 0x00000002
+#define REPLACEFILE_IGNORE_ACL_ERRORS 0x00000004
+TQRTL_API BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+TQRTL_API BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup,
+                                   DWORD flags, LPVOID exclude, LPVOID reserved);
+
 // Files as kernel objects. CreateFileA opens or creates `fileName` with
 // Win32's dispositions (CREATE_NEW, CREATE_ALWAYS, OPEN_EXISTING,
 // OPEN_ALWAYS, TRUNCATE_EXISTING) and share modes, which hold across
@@ -1312,6 +1343,11 @@ TQRTL_API int _flushall(void);
 TQRTL_API int _dup(int fd);
 TQRTL_API int _fileno(FILE* stream);
 TQRTL_API FILE* _fdopen(int fd, const char* mode);
+
+// _commit: writes what the system holds for descriptor `fd` to the disk
+// (fsync). Returns 0, or -1 with errno (EBADF for a descriptor that is not
+// open).
+TQRTL_API int _commit(int fd);
 
 // _stat: the facts of the file or directory at `path` (symbolic links
 // followed). Returns 0, or -1 with errno (ENOENT for a missing file, EINVAL

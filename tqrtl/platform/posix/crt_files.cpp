@@ -1,5 +1,5 @@
 // The Microsoft C run-time's file functions: _fullpath, _fsopen with share
-// modes, _flushall, _dup, _fileno, _fdopen and _stat.
+// modes, _flushall, _commit, _dup, _fileno, _fdopen and _stat.
 //
 // Share modes. POSIX has no share modes, so _fsopen keeps them itself with
 // open-file-description locks (fcntl F_OFD_*), which hold across processes
@@ -225,6 +225,8 @@ FILE* _fsopen(const char* path, const char* mode, int shareFlag) {
 }
 
 int _flushall(void) { return fflush(nullptr) == 0 ? 0 : -1; }
+
+int _commit(int fd) { return fsync(fd) == 0 || errno == EINVAL ? 0 : -1; }
 
 int _dup(int fd) { return dup(fd); }
 

@@ -1,5 +1,6 @@
 // Files, the environment and temporary files: GetEnvironmentVariableA,
-// SetEnvironmentVariableA, GetTempPathA, GetTempFileNameA, SearchPathA, and
+// SetEnvironmentVariableA, GetTempPathA, GetTempFileNameA, MoveFileExA,
+// ReplaceFileA, SearchPathA, and
 // the lexical path folding that _fullpath and the others share.
 //
 // Paths are POSIX paths: '/' separates directories and a backslash is an
@@ -206,6 +207,118 @@ UINT WINAPI GetTempFileNameA(LPCSTR path, LPCSTR prefix, UINT unique, LPSTR temp
   } while (number != first);
   SetLastError(ERROR_FILE_EXISTS);
   return 0;
+}
+
+}  // extern "C"
+
+// ---------------------------------------------------------------------------
+// MoveFileExA and ReplaceFileA.
+
+namespace {
+
+// Flushes the directory that holds `path`, so that a rename into it
+// survives a crash. Returns false with errno set.
+bool FlushDirectoryOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  const std::string directory =
+      slash == nullptr ? std::string(".") : slash == path ? std::string("/")
+                                                          : std::string(path, slash - path);
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot
+  const int error = errno;
+  close(fd);
+  errno = error;
+  return ok;
+}
+
+// rename(2) that fails with EEXIST when `to` exists: atomic through
+// renameat2 where the file system has it, else a check before the rename.
+int RenameNoReplace(const char* from, const char* to) {
+#ifdef RENAME_NOREPLACE
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+#endif
+  struct stat facts;
+  if (lstat(to, &facts) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return rename(from, to);
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+  constexpr DWORD kKnown = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                           MOVEFILE_WRITE_THROUGH;
+  if (existing == nullptr || newName == nullptr || (flags & ~kKnown) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat source;
+  if (lstat(existing, &source) != 0) {
+    SetLastErrorFromErrno();
+    return FALSE;
+  }
+  const int result = (flags & MOVEFILE_REPLACE_EXISTING) != 0 ? rename(existing, newName)
+                                                              : RenameNoReplace(existing, newName);
+  if (result != 0) {
+    // Win32 reports a directory in the way as a denied access.
+    SetLastError(errno == ENOTEMPTY || errno == EEXIST
+                     ? ((flags & MOVEFILE_REPLACE_EXISTING) != 0 ? ERROR_ACCESS_DENIED
+                                                                 : ERROR_ALREADY_EXISTS)
+                     : Win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if ((flags & MOVEFILE_WRITE_THROUGH) != 0 && !FlushDirectoryOf(newName)) {
+    SetLastErrorFromErrno();
+    return FALSE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
+}
+
+BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
+                         LPVOID exclude, LPVOID reserved) {
+  if (replaced == nullptr || replacement == nullptr || backup != nullptr || exclude != nullptr ||
+      reserved != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  struct stat old_facts, new_facts;
+  if (stat(replaced, &old_facts) != 0 || lstat(replacement, &new_facts) != 0) {
+    SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(errno));
+    return FALSE;
+  }
+  if (S_ISDIR(old_facts.st_mode) || !S_ISREG(new_facts.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  // The owner first: chown may clear the set-id bits that chmod then sets.
+  if ((old_facts.st_uid != new_facts.st_uid || old_facts.st_gid != new_facts.st_gid) &&
+      chown(replacement, old_facts.st_uid, old_facts.st_gid) != 0 &&
+      (flags & REPLACEFILE_IGNORE_ACL_ERRORS) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (chmod(replacement, old_facts.st_mode & 07777) != 0 &&
+      (flags & REPLACEFILE_IGNORE_ACL_ERRORS) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (rename(replacement, replaced) != 0) {
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+  }
+  if (!FlushDirectoryOf(replaced)) {
+    SetLastErrorFromErrno();
+    return FALSE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return TRUE;
 }
 
 }  // extern "C"

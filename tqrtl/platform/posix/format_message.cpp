@@ -125,6 +125,9 @@ constexpr SystemText kSystemTexts[] = {
      "The base address or the file offset specified does not have the proper alignment."},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
     {ERROR_NOT_FOUND, "Element not found."},
+    {ERROR_UNABLE_TO_MOVE_REPLACEMENT,
+     "Unable to move the replacement file to the file to be replaced. The file to be replaced "
+     "has retained its original name."},
     {ERROR_CONNECTION_REFUSED, "The remote computer refused the network connection."},
     {ERROR_ALREADY_INITIALIZED,
      "An attempt was made to perform an initialization operation when initialization has "

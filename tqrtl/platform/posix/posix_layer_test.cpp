@@ -1,8 +1,10 @@
 // Tests of details that only the POSIX layer has: the errno mapping, the
 // failure seam, MessageBoxA through the presenter, the terminal presenter
-// asking on a real (pseudo-)terminal, and the single-threaded flag.
+// asking on a real (pseudo-)terminal, the single-threaded flag, and what
+// ReplaceFileA keeps of the replaced file.
 #include <errno.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +47,34 @@ TEST(ErrnoMappingTest, EveryMappedCodeHasASystemText) {
               0u)
         << "errno " << error << " -> " << code;
   }
+}
+
+// ReplaceFileA gives the replacement the replaced file's permissions, whatever
+// mode the replacement was made with.
+TEST(ReplaceFileTest, TheReplacementTakesThePermissionsOfTheReplacedFile) {
+  char dir_template[] = "/tmp/tqrtl_replace_XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  const std::string replaced = dir + "/replaced", replacement = dir + "/replacement";
+  for (const mode_t mode : {0600, 0640, 0755, 0444}) {
+    std::FILE* file = std::fopen(replaced.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    ASSERT_EQ(chmod(replaced.c_str(), mode), 0);
+    file = std::fopen(replacement.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("new", file);
+    std::fclose(file);
+    ASSERT_EQ(chmod(replacement.c_str(), mode == 0600 ? 0666 : 0600), 0);
+    ASSERT_TRUE(ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr));
+    struct stat facts;
+    ASSERT_EQ(stat(replaced.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 07777, mode) << std::oct << mode;
+    EXPECT_EQ(facts.st_size, 3);
+    EXPECT_NE(access(replacement.c_str(), F_OK), 0);
+    unlink(replaced.c_str());
+  }
+  rmdir(dir.c_str());
 }
 
 TEST(PosixPresenterTest, MessageBoxGoesThroughThePresenter) {
