@@ -20,7 +20,10 @@
 //
 // Import reads both .reg versions and changes nothing unless the whole file
 // is valid: every bad line is reported with its number and the exit code is
-// 1. A valid file is applied in one transaction per hive.
+// 1. A valid file is applied in one transaction over the hives it touches,
+// all or nothing. Export writes a file that imports back exactly, or none:
+// it refuses names and data the format cannot carry, and replaces an
+// existing file only once the new one is whole on the disk.
 #include <dirent.h>
 #include <errno.h>
 #include <stdio.h>
@@ -173,6 +176,8 @@ std::string ErrorText(LONG code) {
       return "ERROR: The configuration registry database is corrupt.";
     case ERROR_BUSY:
       return "ERROR: The registry store is busy; try again.";
+    case ERROR_DISK_FULL:
+      return "ERROR: There is not enough space on the disk.";
     default: {
       char buffer[512];
       if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -891,6 +896,8 @@ constexpr const char* kUsage =
     "The store is in $TQRTL_REGISTRY_DIR, else ${XDG_CONFIG_HOME:-~/.config}/tqrtl/registry.\n"
     "export writes a version 5 .reg file (UTF-16), with /a a REGEDIT4 one.\n"
     "import takes both and changes nothing unless the whole file is valid.\n"
+    "export refuses what a .reg file cannot give back exactly (line breaks in\n"
+    "names; in version 5, bytes that are not UTF-8) and never leaves a cut file.\n"
     "Exit code: 0 success, 1 failure.\n";
 
 int Run(int argc, char** argv) {

@@ -1251,23 +1251,56 @@ LONG RegistryCheckHive(HKEY root, std::string* report) {
   int hive = 0;
   const LONG status = HiveOf(root, &hive);
   if (status != ERROR_SUCCESS) return status;
-  return Locked([&](Registry& r) -> LONG {
-    const LONG result = OpenHive(r, hive);
-    if (result != ERROR_SUCCESS) return result;
-    HiveStore& h = r.hives[hive];
+  // IntegrityCheck: SQLite's findings on `db`, or its error message when the
+  // check itself cannot run; the SQLite result code in *rc.
+  auto integrityCheck = [](sqlite3* db, int* rc) {
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(h.db, "PRAGMA integrity_check", -1, &s, nullptr);
+    *rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
     std::string text;
-    while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    while (*rc == SQLITE_OK && (*rc = sqlite3_step(s)) == SQLITE_ROW) {
       const auto* line = sqlite3_column_text(s, 0);
       if (!text.empty()) text += '\n';
       text += line ? reinterpret_cast<const char*>(line) : "";
-      rc = SQLITE_OK;
+      *rc = SQLITE_OK;
     }
     sqlite3_finalize(s);
-    if (report != nullptr) *report = text;
-    if (rc != SQLITE_DONE) return FromSqlite(rc, h);
-    return text == "ok" ? ERROR_SUCCESS : ERROR_BADDB;
+    if (*rc != SQLITE_DONE && text.empty()) text = sqlite3_errmsg(db);
+    return text;
+  };
+  return Locked([&](Registry& r) -> LONG {
+    LONG result = OpenHive(r, hive);
+    std::string text;
+    if (result == ERROR_SUCCESS) {
+      HiveStore& h = r.hives[hive];
+      int rc = SQLITE_OK;
+      text = integrityCheck(h.db, &rc);
+      if (rc == SQLITE_DONE) {
+        if (report != nullptr) *report = text;
+        return text == "ok" ? ERROR_SUCCESS : ERROR_BADDB;
+      }
+      result = FromSqlite(rc, h);
+    }
+    // The store would not open the file or the check stopped: damage often
+    // shows as something else (SQLite runs out of memory on a length read
+    // from a broken page). Check the file on its own, read-only, so the
+    // report says what is wrong rather than a misleading error.
+    if (result == ERROR_ACCESS_DENIED || result == ERROR_BUSY || result == ERROR_FILE_NOT_FOUND ||
+        result == ERROR_PATH_NOT_FOUND || !r.dirKnown) {
+      if (report != nullptr) *report = text;
+      return result;
+    }
+    sqlite3* db = nullptr;
+    const std::string path = r.dir + "/" + kHiveFiles[hive];
+    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::string own = rc == SQLITE_OK ? integrityCheck(db, &rc) : std::string();
+    if (db != nullptr && own.empty()) own = sqlite3_errmsg(db);
+    sqlite3_close_v2(db);
+    if (rc == SQLITE_DONE && own == "ok") {
+      if (report != nullptr) *report = text;
+      return result;
+    }
+    if (report != nullptr) *report = own;
+    return ERROR_BADDB;
   });
 }
 
