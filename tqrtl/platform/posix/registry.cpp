@@ -1174,6 +1174,10 @@ LONG RegistryCommitTransactions() {
       if (r.hives[i].inTransaction) open.push_back(i);
     }
     if (open.empty()) return ERROR_INVALID_PARAMETER;
+    // Hives begun one by one record nothing to undo: left open as they are.
+    for (size_t k = 0; k + 1 < open.size(); ++k) {
+      if (r.hives[open[k]].undo == nullptr) return ERROR_INVALID_PARAMETER;
+    }
     auto rollBackFrom = [&](size_t first) {
       for (size_t k = first; k < open.size(); ++k) {
         HiveStore& h = r.hives[open[k]];
@@ -1201,7 +1205,7 @@ LONG RegistryCommitTransactions() {
       int size = 0, invertedSize = 0;
       void* changes = nullptr;
       void* inverted = nullptr;
-      int rc = h.undo == nullptr ? SQLITE_MISUSE : sqlite3session_changeset(h.undo, &size, &changes);
+      int rc = sqlite3session_changeset(h.undo, &size, &changes);
       if (rc == SQLITE_OK) rc = sqlite3changeset_invert(size, changes, &invertedSize, &inverted);
       sqlite3_free(changes);
       inverse.emplace_back(inverted, sqlite3_free);

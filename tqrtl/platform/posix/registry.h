@@ -53,7 +53,10 @@ TQRTL_API LONG RegistryRollbackTransaction(HKEY root);
 // new state only for that moment). It returns the commit's failure then,
 // with nothing kept; kErrorUndoFailed when a hive could not be put back
 // (the disk is full for it too, or another process changed the same
-// entries meanwhile). Either way no transaction is open afterwards.
+// entries meanwhile). Either way no transaction is open afterwards, except
+// for ERROR_INVALID_PARAMETER: no transaction open, or both hives begun one
+// by one with RegistryBeginTransaction (nothing recorded to undo them; they
+// stay open for RegistryCommitTransaction).
 // RegistryRollbackTransaction ends each hive's part without changes.
 TQRTL_API LONG RegistryBeginTransactions(const std::vector<HKEY>& roots);
 TQRTL_API LONG RegistryCommitTransactions();

@@ -388,6 +388,11 @@ TEST_F(RegistryPosixTest, TransactionOverBothHivesIsAllOrNothing) {
 
   EXPECT_EQ(RegistryBeginTransactions({HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegistryCommitTransactions(), ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCommitTransactions(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(tqrtl::posix::RegistryCommitTransaction(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCommitTransactions(), ERROR_SUCCESS);  // one hive needs no undo
   // The user hive commits first and is put back when the machine hive's
   // commit fails: every kind of change (overwrite, delete, new key) undone.
   for (LONG fault : {LONG{ERROR_DISK_FULL}, LONG{ERROR_SUCCESS}}) {
