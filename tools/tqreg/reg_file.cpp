@@ -629,8 +629,9 @@ bool WriteRegFile(const RegFile& file, RegFormat format, std::string* bytes, std
       why = Unwritable(v.name, utf16);
       if (why.empty() && v.name.find('\0') != std::string::npos) why = "holds a NUL character";
       if (why.empty() && utf16 && !v.remove && IsStringType(v.type) && !IsUtf8(v.data)) {
-        why = "has string data that is not valid UTF-8, which a version 5 file cannot carry "
-              "(REGEDIT4 keeps the bytes as they are)";
+        why =
+            "has string data that is not valid UTF-8, which a version 5 file cannot carry "
+            "(REGEDIT4 keeps the bytes as they are)";
       } else if (!why.empty()) {
         why = "has a name that " + why;
       }

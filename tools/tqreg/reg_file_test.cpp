@@ -258,7 +258,8 @@ TEST(RegFileTest, Version5TextMustBeExactUtf16) {
   };
   for (const Case& c : cases) {
     const std::string bytes =
-        "\xFF\xFE" + u("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\X]\r\n") + c.body;
+        "\xFF\xFE" + u("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\X]\r\n") +
+        c.body;
     RegFile file;
     std::vector<RegProblem> problems;
     ASSERT_TRUE(ParseRegFile(bytes, &file, &problems));
@@ -269,7 +270,8 @@ TEST(RegFileTest, Version5TextMustBeExactUtf16) {
   // In REGEDIT4 the same lists are bytes, any number of them.
   RegFile file;
   std::vector<RegProblem> problems;
-  ASSERT_TRUE(ParseRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=hex(2):41\n", &file, &problems));
+  ASSERT_TRUE(
+      ParseRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=hex(2):41\n", &file, &problems));
   EXPECT_TRUE(problems.empty());
   EXPECT_EQ(file.keys[0].values[0].data, "A");
 }
@@ -291,7 +293,7 @@ TEST(RegFileTest, HostileNamesAndDataComeBackExactOrAreRefused) {
       {"K", "v", 1, "\xFF\xFE\0"s, false, true, "\"v\""},
       {"K", "v", 2, "%\xFE%\0"s, false, true, "\"v\""},
       {"K", "v", 7, "a\0\xC0\x80\0\0"s, false, true, "\"v\""},  // an overlong NUL
-      {"K", "v", 3, "\xFF\xFE\0\n"s, false, false, ""},          // binary: any bytes
+      {"K", "v", 3, "\xFF\xFE\0\n"s, false, false, ""},         // binary: any bytes
       {"K\xFF", "v", 1, "x\0"s, false, true, "K\\xFF"},
       {"K", "line\nbreak", 1, "x\0"s, true, true, "line\\nbreak"},
       {"K", "cr\r", 4, "\1\0\0\0"s, true, true, "cr\\r"},

@@ -793,8 +793,9 @@ int Import(const Arguments& args) {
   for (size_t i = 0; i < file.keys.size(); ++i) {
     const RegKey& k = file.keys[i];
     if (!ParseKeyName(k.path, &names[i])) {
-      problems.push_back({k.line, "only HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE are kept here, "
-                                  "and no key name is empty"});
+      problems.push_back({k.line,
+                          "only HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE are kept here, "
+                          "and no key name is empty"});
     } else if (k.remove && names[i].path.empty()) {
       problems.push_back({k.line, "a whole hive cannot be deleted"});
     } else {

@@ -311,10 +311,11 @@ TEST_F(TqregTest, MalformedImportReportsTheLineAndChangesNothing) {
     EXPECT_EQ(Run({"query", "HKCU\\Added"}).code, 1) << line;
     EXPECT_EQ(Run({"query", "HKCU\\Keep"}).code, 0) << line;
   }
-  const std::string utf16 = "\xFF\xFE" + tqreg::Utf8ToUtf16(
-                                             "Windows Registry Editor Version 5.00\r\n\r\n"
-                                             "[HKEY_CURRENT_USER\\Added]\r\n\"e\"=hex(2):41,00,\\\r\n"
-                                             "  42\r\n");
+  const std::string utf16 =
+      "\xFF\xFE" + tqreg::Utf8ToUtf16(
+                       "Windows Registry Editor Version 5.00\r\n\r\n"
+                       "[HKEY_CURRENT_USER\\Added]\r\n\"e\"=hex(2):41,00,\\\r\n"
+                       "  42\r\n");
   WriteBytes(file, utf16);
   r = Run({"import", file});
   EXPECT_EQ(r.code, 1);

@@ -1233,14 +1233,13 @@ LONG RegistryCommitTransactions() {
       // the undo stops, reported as a failure of its own.
       for (size_t u = k; u-- > 0;) {
         HiveStore& done = r.hives[open[u]];
-        const int rc = done.db == nullptr
-                           ? SQLITE_CANTOPEN
-                           : sqlite3changeset_apply(
-                                 done.db, inverseSize[u], inverse[u].get(), nullptr,
-                                 [](void*, int, sqlite3_changeset_iter*) {
-                                   return SQLITE_CHANGESET_ABORT;
-                                 },
-                                 nullptr);
+        const int rc =
+            done.db == nullptr
+                ? SQLITE_CANTOPEN
+                : sqlite3changeset_apply(
+                      done.db, inverseSize[u], inverse[u].get(), nullptr,
+                      [](void*, int, sqlite3_changeset_iter*) { return SQLITE_CHANGESET_ABORT; },
+                      nullptr);
         done.cache.clear();
         BumpCounter(r, open[u]);
         if (rc != SQLITE_OK) return kErrorUndoFailed;
@@ -1295,7 +1294,8 @@ LONG RegistryCheckHive(HKEY root, std::string* report) {
     }
     sqlite3* db = nullptr;
     const std::string path = r.dir + "/" + kHiveFiles[hive];
-    int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     std::string own = rc == SQLITE_OK ? integrityCheck(db, &rc) : std::string();
     if (db != nullptr && own.empty()) own = sqlite3_errmsg(db);
     sqlite3_close_v2(db);

@@ -386,7 +386,8 @@ TEST_F(RegistryPosixTest, TransactionOverBothHivesIsAllOrNothing) {
   RegCloseKey(key);
   const std::string before = ValueList(HKEY_CURRENT_USER, "Both");
 
-  EXPECT_EQ(RegistryBeginTransactions({HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegistryBeginTransactions({HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}),
+            ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegistryCommitTransactions(), ERROR_INVALID_PARAMETER);
   ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
   ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
