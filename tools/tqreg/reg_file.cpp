@@ -144,15 +144,48 @@ void AppendUtf16(std::string& out, std::uint32_t c) {
   }
 }
 
+std::uint32_t Unit(std::string_view utf16le, size_t i) {
+  return static_cast<std::uint32_t>(static_cast<unsigned char>(utf16le[2 * i])) |
+         (static_cast<std::uint32_t>(static_cast<unsigned char>(utf16le[2 * i + 1])) << 8);
+}
+
+// FirstBadUtf16: the index of the first unit that is an unpaired surrogate,
+// or of the odd last byte's unit; npos when the text converts exactly.
+size_t FirstBadUtf16(std::string_view in) {
+  const size_t units = in.size() / 2;
+  for (size_t i = 0; i < units; ++i) {
+    const std::uint32_t c = Unit(in, i);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && Unit(in, i + 1) >= 0xDC00 &&
+        Unit(in, i + 1) <= 0xDFFF) {
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      return i;
+    }
+  }
+  return in.size() % 2 != 0 ? units : std::string_view::npos;
+}
+
 // The state of one file being read.
 class Parser {
  public:
-  Parser(RegFile* file, std::vector<RegProblem>* problems, std::vector<RegProblem>* skipped)
-      : file_(file), problems_(problems), skipped_(skipped) {}
+  Parser(RegFile* file, std::vector<RegProblem>* problems) : file_(file), problems_(problems) {}
 
-  void Line(int number, std::string_view line) {
+  // Line: one line; `last` when it ends the file without a line break.
+  void Line(int number, std::string_view line, bool last) {
     line_ = number;
     const std::string_view trimmed = TrimLeft(line);
+    // A file cut short ends in the middle of a line, and what is left of a
+    // value there often still parses ("dword:00" of "dword:0000002a", a hex
+    // list short of bytes). The editor ends every line, so such a line is
+    // taken for a cut one.
+    const bool data = !trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '#' &&
+                      (pending_ || trimmed.front() == '"' || trimmed.front() == '@');
+    if (last && data) {
+      Problem(pending_ ? pendingValue_.line : number,
+              "the file ends inside this value, without a line break (cut short?)");
+      pending_ = false;
+      return;
+    }
     if (pending_) {
       if (trimmed.empty() || trimmed.front() == ';') return;
       if (trimmed.front() == '#' || trimmed.front() == '[' || trimmed.front() == '"' ||
@@ -175,7 +208,12 @@ class Parser {
   }
 
   void End() {
-    if (pending_) Finish();
+    // A file cut short (a full disk while it was written) ends inside a
+    // continued list: its tail is missing, so the value is not taken.
+    if (pending_) {
+      Problem(pendingValue_.line, "the hex list continued on the last line never ends");
+      pending_ = false;
+    }
   }
 
  private:
@@ -184,18 +222,26 @@ class Parser {
   void Problem(int line, std::string message) { problems_->push_back({line, std::move(message)}); }
 
   void KeyLine(std::string_view line) {
-    const size_t close = line.rfind(']');
-    if (close == std::string_view::npos) {
-      Problem(line_, "a key line must end in ']'");
+    // The name runs to the last ']', which must end the line: text after it
+    // would otherwise be silently lost or taken into the name. A ']' inside
+    // stays part of the name, as key names may hold it.
+    line = TrimRight(line);
+    if (line.size() < 2 || line.back() != ']') {
+      Problem(line_, "a key line must end in ']', with nothing after it");
       state_ = State::kSkipping;
       return;
     }
-    std::string_view path = line.substr(1, close - 1);
+    std::string_view path = line.substr(1, line.size() - 2);
     RegKey key;
     key.line = line_;
     if (!path.empty() && path.front() == '-') {
       key.remove = true;
       path.remove_prefix(1);
+    }
+    if (path.find('\0') != std::string_view::npos) {
+      Problem(line_, "a key name cannot hold a NUL character");
+      state_ = State::kSkipping;
+      return;
     }
     while (!path.empty() && path.back() == '\\') path.remove_suffix(1);  // "X\" is X
     const size_t cut = path.find('\\');
@@ -205,9 +251,7 @@ class Parser {
       if (root.size() == std::string_view(r).size() && StartsWithNoCase(root, r)) known = r;
     }
     if (known == nullptr) {
-      if (skipped_ != nullptr) {
-        skipped_->push_back({line_, "unknown root key '" + std::string(root) + "'"});
-      }
+      Problem(line_, "unknown root key '" + std::string(root) + "'");
       state_ = State::kSkipping;
       return;
     }
@@ -231,6 +275,12 @@ class Parser {
       pos = 1;
     } else if (!ParseQuoted(line, &value.name, &pos)) {
       Problem(line_, "the value name has no closing quote");
+      return;
+    }
+    // The store's names end at a NUL, so "a<NUL>x" and "a<NUL>y" would both
+    // be "a" and overwrite each other.
+    if (value.name.find('\0') != std::string::npos) {
+      Problem(line_, "a value name cannot hold a NUL character");
       return;
     }
     std::string_view rest = TrimLeft(line.substr(pos));
@@ -323,6 +373,16 @@ class Parser {
       return;
     }
     if (file_->format == RegFormat::kVersion5 && IsStringType(pendingValue_.type)) {
+      // Text of these types is UTF-16 in a version 5 file; what cannot be
+      // converted exactly would be stored as something else.
+      if (bytes.size() % 2 != 0) {
+        Problem(pendingValue_.line, "UTF-16 text of an odd number of bytes");
+        return;
+      }
+      if (FirstBadUtf16(bytes) != std::string_view::npos) {
+        Problem(pendingValue_.line, "UTF-16 text with an unpaired surrogate");
+        return;
+      }
       bytes = Utf16ToUtf8(bytes);
     }
     pendingValue_.data = std::move(bytes);
@@ -333,7 +393,6 @@ class Parser {
 
   RegFile* file_;
   std::vector<RegProblem>* problems_;
-  std::vector<RegProblem>* skipped_;
   State state_ = State::kNoKey;
   int line_ = 0;
   bool pending_ = false;
@@ -400,16 +459,62 @@ void WriteValue(std::string& out, const RegValue& v, RegFormat format) {
   out += "\r\n";
 }
 
+// IsUtf8: whether the text goes to UTF-16 and back unchanged.
+bool IsUtf8(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 0x80) return Utf16ToUtf8(Utf8ToUtf16(text)) == text;
+  }
+  return true;
+}
+
+// Unwritable: why a name cannot stand in a .reg file, or "". A line break
+// would end the line (the format has no escape for it), and a version 5
+// file holds only what UTF-16 can say.
+std::string Unwritable(std::string_view name, bool utf16) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) {
+    return "holds a line break, which a .reg file cannot carry";
+  }
+  if (utf16 && !IsUtf8(name)) {
+    return "is not valid UTF-8, which a version 5 file cannot carry (REGEDIT4 keeps the bytes "
+           "as they are)";
+  }
+  return std::string();
+}
+
+// Shown: a name for a message, line breaks, control characters and bytes
+// that are not UTF-8 written as escapes.
+std::string Shown(std::string_view name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    size_t length = 1;
+    if (c >= 0x80) {
+      length = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+      if (length == 0 || i + length > name.size() || !IsUtf8(name.substr(i, length))) length = 0;
+    }
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F || length == 0) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out.append(name.substr(i, length));
+      i += length - 1;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Utf16ToUtf8(std::string_view in) {
   std::string out;
   out.reserve(in.size());
   const size_t units = in.size() / 2;
-  auto unit = [&](size_t i) {
-    return static_cast<std::uint32_t>(static_cast<unsigned char>(in[2 * i])) |
-           (static_cast<std::uint32_t>(static_cast<unsigned char>(in[2 * i + 1])) << 8);
-  };
+  auto unit = [&](size_t i) { return Unit(in, i); };
   for (size_t i = 0; i < units; ++i) {
     std::uint32_t c = unit(i);
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 &&
@@ -459,23 +564,30 @@ std::string Utf8ToUtf16(std::string_view in) {
   return out;
 }
 
-bool ParseRegFile(std::string_view bytes, RegFile* file, std::vector<RegProblem>* problems,
-                  std::vector<RegProblem>* skipped) {
+bool ParseRegFile(std::string_view bytes, RegFile* file, std::vector<RegProblem>* problems) {
   *file = RegFile();
   std::string converted;
   std::string_view text = bytes;
+  int badLine = 0;  // a line of UTF-16 that does not convert exactly
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    converted = Utf16ToUtf8(bytes.substr(2));
+    const std::string_view utf16 = bytes.substr(2);
+    const size_t bad = FirstBadUtf16(utf16);
+    if (bad != std::string_view::npos) {
+      badLine = 1;
+      for (size_t i = 0; i < bad; ++i) badLine += Unit(utf16, i) == '\n';
+    }
+    converted = Utf16ToUtf8(utf16);
     text = converted;
   } else if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     text.remove_prefix(3);
   }
 
-  Parser parser(file, problems, skipped);
+  Parser parser(file, problems);
   int number = 0;
   bool header = false;
   while (!text.empty() || number == 0) {
     const size_t end = text.find('\n');
+    const bool last = end == std::string_view::npos;
     std::string_view line = text.substr(0, end);
     text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -494,14 +606,42 @@ bool ParseRegFile(std::string_view bytes, RegFile* file, std::vector<RegProblem>
       header = true;
       continue;
     }
-    parser.Line(number, line);
+    if (number == badLine) {
+      problems->push_back({number, "UTF-16 text with an unpaired surrogate or a stray byte"});
+    }
+    parser.Line(number, line, last);
   }
   parser.End();
   return true;
 }
 
-std::string WriteRegFile(const RegFile& file, RegFormat format) {
-  std::string out(format == RegFormat::kVersion4 ? kHeader4 : kHeader5);
+bool WriteRegFile(const RegFile& file, RegFormat format, std::string* bytes, std::string* error) {
+  // Refuse before writing anything: a file that imports to something else
+  // than what was exported is worse than no file.
+  const bool utf16 = format == RegFormat::kVersion5;
+  for (const RegKey& key : file.keys) {
+    std::string why = Unwritable(key.path, utf16);
+    if (!why.empty()) {
+      *error = "key \"" + Shown(key.path) + "\": the name " + why;
+      return false;
+    }
+    for (const RegValue& v : key.values) {
+      why = Unwritable(v.name, utf16);
+      if (why.empty() && v.name.find('\0') != std::string::npos) why = "holds a NUL character";
+      if (why.empty() && utf16 && !v.remove && IsStringType(v.type) && !IsUtf8(v.data)) {
+        why =
+            "has string data that is not valid UTF-8, which a version 5 file cannot carry "
+            "(REGEDIT4 keeps the bytes as they are)";
+      } else if (!why.empty()) {
+        why = "has a name that " + why;
+      }
+      if (!why.empty()) {
+        *error = "key \"" + Shown(key.path) + "\", value \"" + Shown(v.name) + "\" " + why;
+        return false;
+      }
+    }
+  }
+  std::string out(utf16 ? kHeader5 : kHeader4);
   out += "\r\n";
   for (const RegKey& key : file.keys) {
     out += key.remove ? "\r\n[-" : "\r\n[";
@@ -510,8 +650,8 @@ std::string WriteRegFile(const RegFile& file, RegFormat format) {
     for (const RegValue& v : key.values) WriteValue(out, v, format);
   }
   out += "\r\n";
-  if (format == RegFormat::kVersion4) return out;
-  return "\xFF\xFE" + Utf8ToUtf16(out);
+  *bytes = utf16 ? "\xFF\xFE" + Utf8ToUtf16(out) : std::move(out);
+  return true;
 }
 
 }  // namespace tqreg

@@ -8,7 +8,9 @@
 //              the bytes of hex(1)/hex(2)/hex(7) in UTF-16LE.
 // In memory, text is UTF-8 and string data is kept as the store keeps it
 // (UTF-8 bytes with their NUL), so a version 5 file's strings are converted
-// both ways; invalid UTF-16 becomes U+FFFD.
+// both ways. Only what converts exactly is read or written: UTF-16 with an
+// unpaired surrogate is a bad line, and WriteRegFile refuses a version 5
+// file whose names or string data are not valid UTF-8.
 //
 // ParseRegFile never throws and never stops at a bad line: it records each
 // problem with its line number and goes on, so a caller can report every
@@ -56,15 +58,20 @@ struct RegFile {
 // extension), else ANSI. Returns false, with a problem at line 0, when the
 // header is wrong (nothing else is read then); otherwise true, with every
 // invalid line in *problems (a file is malformed when that list is not
-// empty) and keys under unknown roots in *skipped.
-bool ParseRegFile(std::string_view bytes, RegFile* file, std::vector<RegProblem>* problems,
-                  std::vector<RegProblem>* skipped = nullptr);
+// empty). Invalid lines include text after a key's ']', a key under an
+// unknown root, a name holding a NUL, UTF-16 text of an odd length, and
+// the signs of a file cut short: a hex list whose continuation (a final
+// '\') never ends, or a value on a last line without a line break.
+bool ParseRegFile(std::string_view bytes, RegFile* file, std::vector<RegProblem>* problems);
 
-// WriteRegFile: the file's bytes in `format`, as the registry editor writes
-// them: CRLF line ends, values in the order given, hex lists broken before
-// column 80, strings holding CR, LF or NUL (or lacking their final NUL)
-// written as hex(1).
-std::string WriteRegFile(const RegFile& file, RegFormat format);
+// WriteRegFile: the file's bytes in `format` into *bytes, as the registry
+// editor writes them: CRLF line ends, values in the order given, hex lists
+// broken before column 80, strings holding CR, LF or NUL (or lacking their
+// final NUL) written as hex(1). What it writes, ParseRegFile reads back
+// unchanged; so it returns false, with a message naming the key and value
+// in *error and nothing written, for a name holding a line break or a NUL,
+// and in version 5 for names or string data that are not valid UTF-8.
+bool WriteRegFile(const RegFile& file, RegFormat format, std::string* bytes, std::string* error);
 
 // Utf16ToUtf8 / Utf8ToUtf16: conversions between UTF-16LE bytes and UTF-8.
 // Malformed input becomes U+FFFD; an odd last byte is dropped.

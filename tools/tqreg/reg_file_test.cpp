@@ -6,10 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tqreg {
 namespace {
+
+using namespace std::string_literals;
+
+// Written: the file in `format`, which must not be refused.
+std::string Written(const RegFile& file, RegFormat format) {
+  std::string bytes, error;
+  EXPECT_TRUE(WriteRegFile(file, format, &bytes, &error)) << error;
+  return bytes;
+}
 
 // A file in the editor's own form, holding every kind of value.
 const char kVersion4[] =
@@ -44,7 +54,7 @@ TEST(RegFileTest, BothVersionsRoundTripByteForByte) {
   std::vector<RegProblem> problems;
   ASSERT_TRUE(ParseRegFile(kVersion4, &file, &problems));
   ASSERT_TRUE(problems.empty()) << problems[0].line << ": " << problems[0].message;
-  EXPECT_EQ(WriteRegFile(file, RegFormat::kVersion4), kVersion4);
+  EXPECT_EQ(Written(file, RegFormat::kVersion4), kVersion4);
   ASSERT_EQ(file.keys.size(), 3u);
   const std::vector<RegValue>& values = file.keys[0].values;
   ASSERT_EQ(values.size(), 14u);
@@ -58,15 +68,15 @@ TEST(RegFileTest, BothVersionsRoundTripByteForByte) {
 
   // The same content as version 5: UTF-16 throughout, strings of the hex
   // kinds in UTF-16 too, and back to the same stored bytes.
-  const std::string version5 = WriteRegFile(file, RegFormat::kVersion5);
+  const std::string version5 = Written(file, RegFormat::kVersion5);
   ASSERT_EQ(version5.substr(0, 2), "\xFF\xFE");
   EXPECT_NE(Utf16ToUtf8(version5.substr(2)).find("\"Expand\"=hex(2):25,00,50,00,41,00,54,00,48,"),
             std::string::npos);
   RegFile again;
   ASSERT_TRUE(ParseRegFile(version5, &again, &problems));
   ASSERT_TRUE(problems.empty());
-  EXPECT_EQ(WriteRegFile(again, RegFormat::kVersion5), version5);
-  EXPECT_EQ(WriteRegFile(again, RegFormat::kVersion4), kVersion4);
+  EXPECT_EQ(Written(again, RegFormat::kVersion5), version5);
+  EXPECT_EQ(Written(again, RegFormat::kVersion4), kVersion4);
 }
 
 TEST(RegFileTest, LongHexListsBreakBeforeColumn80) {
@@ -75,7 +85,7 @@ TEST(RegFileTest, LongHexListsBreakBeforeColumn80) {
   for (const std::string& name : {std::string(), std::string("n"), std::string(40, 'w')}) {
     file.keys[0].values.push_back({name, 3, std::string(300, '\x5a'), false, 0});
   }
-  const std::string text = WriteRegFile(file, RegFormat::kVersion4);
+  const std::string text = Written(file, RegFormat::kVersion4);
   size_t start = 0, continuations = 0;
   while (start < text.size()) {
     const size_t end = text.find("\r\n", start);
@@ -91,7 +101,7 @@ TEST(RegFileTest, LongHexListsBreakBeforeColumn80) {
 }
 
 struct LineCase {
-  const char* text;  // lines from line 3, after the header and a key
+  std::string text;  // lines from line 3, after the header and a key
   std::vector<int> badLines;
   size_t values;  // values read
 };
@@ -124,10 +134,22 @@ TEST(RegFileTest, BadLinesAreReportedWithTheirNumbers) {
       {"\"a\"=hex:01,\\ ;note\n  02", {}, 1},
       {"\"a\"=hex:01,\\\n# not here\n\"b\"=\"c\"", {3}, 1},
       {"\"a\"=hex:01,\\\n[HKEY_CURRENT_USER\\Y]\n\"b\"=\"c\"", {3}, 1},
-      {"\"a\"=hex:01,\\", {}, 1},
+      // A file cut inside a continued list (a full disk) is not taken.
+      {"\"a\"=hex:01,\\", {3}, 0},
+      {"\"a\"=hex:01,\\\n  02,\\\n\n; the end", {3}, 0},
       {"[-HKEY_CURRENT_USER\\Gone]\n\"ignored\"=bad", {}, 0},
-      {"[HKEY_NOWHERE\\X]\n\"ignored\"=bad\n[HKEY_CURRENT_USER\\Y]\n\"v\"=\"w\"", {}, 1},
+      // An unknown root is a bad line; its values are not read.
+      {"[HKEY_NOWHERE\\X]\n\"ignored\"=bad\n[HKEY_CURRENT_USER\\Y]\n\"v\"=\"w\"", {3}, 1},
+      {"[]\n\"v\"=\"w\"", {3}, 0},
       {"[no closing bracket", {3}, 0},
+      // Nothing may follow the closing bracket but blanks.
+      {"[HKEY_CURRENT_USER\\Y] junk\n\"v\"=\"w\"", {3}, 0},
+      {"[HKEY_CURRENT_USER\\Y] ;note", {3}, 0},
+      {"[HKEY_CURRENT_USER\\Y]\t \n\"v\"=\"w\"", {}, 1},
+      // Names ending at a NUL in the store would overwrite each other.
+      {"\"a\0x\"=\"1\"\n\"a\0y\"=\"2\""s, {3, 4}, 0},
+      {"[HKEY_CURRENT_USER\\Y\0Z]\n\"v\"=\"w\""s, {3}, 0},
+      {"\"v\"=\"a\0b\""s, {}, 1},  // data may hold a NUL
   };
   for (const LineCase& c : cases) {
     const std::string text = std::string("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n") + c.text + "\n";
@@ -140,6 +162,23 @@ TEST(RegFileTest, BadLinesAreReportedWithTheirNumbers) {
     size_t values = 0;
     for (const RegKey& k : file.keys) values += k.values.size();
     EXPECT_EQ(values, c.values) << c.text;
+  }
+
+  // A last line without its line break may be a value cut short.
+  const std::pair<std::string, size_t> cut[] = {
+      {"\"a\"=dword:00", 1},
+      {"\"a\"=hex:01,\\\n  02,0", 1},
+      {"\"a\"=hex:01,\\\n; note", 1},
+      {"\"a\"=\"text\"", 1},
+      {"; comment", 0},
+      {"[HKEY_CURRENT_USER\\Y]", 0},
+  };
+  for (const auto& [tail, bad] : cut) {
+    RegFile file;
+    std::vector<RegProblem> problems;
+    ASSERT_TRUE(ParseRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n" + tail, &file, &problems));
+    EXPECT_EQ(problems.size(), bad) << tail;
+    EXPECT_TRUE(file.keys[0].values.empty()) << tail;
   }
 
   RegFile file;
@@ -198,6 +237,100 @@ TEST(RegFileTest, HeadersAndHostileEncodings) {
   EXPECT_TRUE(problems.empty());
   ASSERT_EQ(file.keys.size(), 1u);
   EXPECT_EQ(file.keys[0].values[0].data.size(), 200000u);
+}
+
+TEST(RegFileTest, Version5TextMustBeExactUtf16) {
+  struct Case {
+    std::string body;  // UTF-16LE after the header and a key line
+    std::vector<int> badLines;
+  };
+  auto u = [](const std::string& utf8) { return Utf8ToUtf16(utf8); };
+  const std::string loneHigh("\x00\xD8", 2);
+  const Case cases[] = {
+      {u("\"a\"=hex(2):41,00,00,00\r\n"), {}},
+      {u("\"a\"=hex(2):41,00,00\r\n"), {3}},  // odd: a byte would be lost
+      {u("\"a\"=hex(7):41,00,00,00,00\r\n"), {3}},
+      {u("\"a\"=hex(1):41\r\n"), {3}},
+      {u("\"a\"=hex(1):00,d8,00,00\r\n"), {3}},  // an unpaired surrogate
+      {u("\"a\"=hex(1):3d,d8,00,de,00,00\r\n"), {}},
+      {u("\"a\"=hex:41\r\n"), {}},  // binary data is bytes in both versions
+      {u("\"ok\"=\"1\"\r\n\"b") + loneHigh + u("\"=\"2\"\r\n"), {4}},
+  };
+  for (const Case& c : cases) {
+    const std::string bytes =
+        "\xFF\xFE" + u("Windows Registry Editor Version 5.00\r\n[HKEY_CURRENT_USER\\X]\r\n") +
+        c.body;
+    RegFile file;
+    std::vector<RegProblem> problems;
+    ASSERT_TRUE(ParseRegFile(bytes, &file, &problems));
+    std::vector<int> lines;
+    for (const RegProblem& p : problems) lines.push_back(p.line);
+    EXPECT_EQ(lines, c.badLines) << Utf16ToUtf8(c.body);
+  }
+  // In REGEDIT4 the same lists are bytes, any number of them.
+  RegFile file;
+  std::vector<RegProblem> problems;
+  ASSERT_TRUE(
+      ParseRegFile("REGEDIT4\n[HKEY_CURRENT_USER\\X]\n\"a\"=hex(2):41\n", &file, &problems));
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(file.keys[0].values[0].data, "A");
+}
+
+// Hostile names and data, in both versions: the writer either refuses them
+// with a message naming the key and value, or what it writes reads back
+// exactly, byte for byte.
+TEST(RegFileTest, HostileNamesAndDataComeBackExactOrAreRefused) {
+  struct Case {
+    std::string key;  // below HKEY_CURRENT_USER
+    std::string name;
+    std::uint32_t type;
+    std::string data;
+    bool refused4, refused5;
+    std::string shown;  // in the message when refused
+  };
+  const Case cases[] = {
+      {"K", "\xFF\xFE", 1, "x\0"s, false, true, "\\xFF\\xFE"},
+      {"K", "v", 1, "\xFF\xFE\0"s, false, true, "\"v\""},
+      {"K", "v", 2, "%\xFE%\0"s, false, true, "\"v\""},
+      {"K", "v", 7, "a\0\xC0\x80\0\0"s, false, true, "\"v\""},  // an overlong NUL
+      {"K", "v", 3, "\xFF\xFE\0\n"s, false, false, ""},         // binary: any bytes
+      {"K\xFF", "v", 1, "x\0"s, false, true, "K\\xFF"},
+      {"K", "line\nbreak", 1, "x\0"s, true, true, "line\\nbreak"},
+      {"K", "cr\r", 4, "\1\0\0\0"s, true, true, "cr\\r"},
+      {"K\nL", "v", 1, "x\0"s, true, true, "K\\nL"},
+      {"K", "a\0b"s, 1, "x\0"s, true, true, "a\\x00b"},
+      {"K", "q\"uo\\te\\", 1, "\"\\\0"s, false, false, ""},
+      {"K]x", "@", 1, "\r\n\0"s, false, false, ""},
+      {"K ", "", 1, "no NUL"s, false, false, ""},
+      {"K", "\xC3\xA9\xF0\x9F\x98\x80", 1, "caf\xC3\xA9 \xEF\xBF\xBD\0"s, false, false, ""},
+      {"K", "v", 1, "a\0b\0"s, false, false, ""},
+  };
+  for (const Case& c : cases) {
+    RegFile file;
+    file.keys.push_back({"HKEY_CURRENT_USER\\" + c.key, false, {}, 0});
+    file.keys[0].values.push_back({c.name, c.type, c.data, false, 0});
+    for (RegFormat format : {RegFormat::kVersion4, RegFormat::kVersion5}) {
+      const bool refused = format == RegFormat::kVersion4 ? c.refused4 : c.refused5;
+      std::string bytes, error;
+      ASSERT_EQ(!WriteRegFile(file, format, &bytes, &error), refused)
+          << c.key << "/" << c.name << " v" << (format == RegFormat::kVersion4 ? 4 : 5);
+      if (refused) {
+        EXPECT_TRUE(bytes.empty());
+        EXPECT_NE(error.find(c.shown), std::string::npos) << error;
+        continue;
+      }
+      RegFile again;
+      std::vector<RegProblem> problems;
+      ASSERT_TRUE(ParseRegFile(bytes, &again, &problems));
+      ASSERT_TRUE(problems.empty()) << problems[0].line << ": " << problems[0].message;
+      ASSERT_EQ(again.keys.size(), 1u);
+      EXPECT_EQ(again.keys[0].path, file.keys[0].path);
+      ASSERT_EQ(again.keys[0].values.size(), 1u);
+      EXPECT_EQ(again.keys[0].values[0].name, c.name);
+      EXPECT_EQ(again.keys[0].values[0].type, c.type);
+      EXPECT_EQ(again.keys[0].values[0].data, c.data) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -20,10 +20,18 @@
 //
 // Import reads both .reg versions and changes nothing unless the whole file
 // is valid: every bad line is reported with its number and the exit code is
-// 1. A valid file is applied in one transaction per hive.
+// 1. A valid file is applied in one transaction over the hives it touches,
+// all or nothing. Export writes a file that imports back exactly, or none:
+// it refuses names and data the format cannot carry, and replaces an
+// existing file only once the new one is whole on the disk.
+#include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -168,6 +176,8 @@ std::string ErrorText(LONG code) {
       return "ERROR: The configuration registry database is corrupt.";
     case ERROR_BUSY:
       return "ERROR: The registry store is busy; try again.";
+    case ERROR_DISK_FULL:
+      return "ERROR: There is not enough space on the disk.";
     default: {
       char buffer[512];
       if (FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -674,6 +684,62 @@ int Copy(const Arguments& args) {
   return kOk;
 }
 
+// ReplaceFile: puts `bytes` at `path` whole or not at all. They go to a new
+// file beside it, are flushed to the disk and then renamed over the old
+// one, so a full disk or a crash leaves the old file as it was and never a
+// cut one (which could import as something else). A symbolic link is
+// followed, so the file it names is the one replaced.
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  std::string target = path;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved != nullptr) {
+    target = resolved;
+    free(resolved);
+  }
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  std::string temporary =
+      (slash == std::string::npos ? std::string() : folder) + "." + base + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  auto fail = [&](int error) {
+    return Failure{"ERROR: Unable to write the file " + path + ": " + std::strerror(error) + "."};
+  };
+  if (fd < 0) throw fail(errno);
+  // The new file gets the old one's permissions, or those a new file gets.
+  struct stat old;
+  if (stat(target.c_str(), &old) == 0) {
+    fchmod(fd, old.st_mode & 07777);
+  } else {
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
+  int error = 0;
+  for (size_t done = 0; done < bytes.size() && error == 0;) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+    } else if (n == 0) {
+      error = ENOSPC;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temporary.c_str());
+    throw fail(error);
+  }
+  // The rename itself is on the disk once the folder is.
+  if (DIR* dir = opendir(folder.c_str())) {
+    fsync(dirfd(dir));
+    closedir(dir);
+  }
+}
+
 void AddToFile(const Tree& tree, const std::string& path, RegFile* file) {
   RegKey key;
   key.path = path;
@@ -702,11 +768,11 @@ int Export(const Arguments& args) {
     Confirm(args.Has("y"), "File " + path + " already exists. Overwrite");
   }
   const RegFormat format = args.Has("a") ? RegFormat::kVersion4 : RegFormat::kVersion5;
-  const std::string bytes = tqreg::WriteRegFile(file, format);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw Failure{"ERROR: Unable to write the file " + path + "."};
+  std::string bytes, why;
+  if (!tqreg::WriteRegFile(file, format, &bytes, &why)) {
+    throw Failure{"ERROR: Cannot export: " + why + "."};
+  }
+  ReplaceFile(path, bytes);
   std::cout << kSuccess << "\n";
   return kOk;
 }
@@ -719,28 +785,50 @@ int Import(const Arguments& args) {
   std::ostringstream content;
   content << in.rdbuf();
   RegFile file;
-  std::vector<RegProblem> problems, skipped;
-  const bool header = tqreg::ParseRegFile(content.str(), &file, &problems, &skipped);
-  for (const RegProblem& p : skipped) {
-    std::cerr << path << ":" << p.line << ": skipped: " << p.message << "\n";
+  std::vector<RegProblem> problems;
+  const bool header = tqreg::ParseRegFile(content.str(), &file, &problems);
+  // The store holds two hives; a key elsewhere is a bad line like any other.
+  std::vector<KeyName> names(file.keys.size());
+  std::vector<HKEY> roots;
+  for (size_t i = 0; i < file.keys.size(); ++i) {
+    const RegKey& k = file.keys[i];
+    if (!ParseKeyName(k.path, &names[i])) {
+      problems.push_back({k.line,
+                          "only HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE are kept here, "
+                          "and no key name is empty"});
+    } else if (k.remove && names[i].path.empty()) {
+      problems.push_back({k.line, "a whole hive cannot be deleted"});
+    } else {
+      roots.push_back(names[i].root);
+    }
   }
   if (!header || !problems.empty()) {
+    std::stable_sort(problems.begin(), problems.end(),
+                     [](const RegProblem& a, const RegProblem& b) { return a.line < b.line; });
     for (const RegProblem& p : problems) {
       std::cerr << path << ":" << p.line << ": " << p.message << "\n";
     }
     throw Failure{"ERROR: The file " + path + " is not valid; nothing was imported."};
   }
-  Transaction transaction;
-  for (const RegKey& k : file.keys) {
-    KeyName name;
-    if (!ParseKeyName(k.path, &name)) {
-      std::cerr << path << ":" << k.line << ": skipped: only HKEY_CURRENT_USER and "
-                << "HKEY_LOCAL_MACHINE are kept here\n";
-      continue;
+  if (roots.empty()) {
+    std::cout << kSuccess << "\n";
+    return kOk;
+  }
+  // One transaction over every hive the file touches, taken up front.
+  Check(tqrtl::posix::RegistryBeginTransactions(roots));
+  struct Open {
+    ~Open() {
+      if (active) {
+        tqrtl::posix::RegistryRollbackTransaction(HKEY_CURRENT_USER);
+        tqrtl::posix::RegistryRollbackTransaction(HKEY_LOCAL_MACHINE);
+      }
     }
-    transaction.Include(name.root);
+    bool active = true;
+  } open;
+  for (size_t i = 0; i < file.keys.size(); ++i) {
+    const RegKey& k = file.keys[i];
+    const KeyName& name = names[i];
     if (k.remove) {
-      if (name.path.empty()) throw Failure{"ERROR: Access is denied."};
       Key existing;
       if (OpenKey(name.root, name.path, &existing) == ERROR_SUCCESS) {
         existing = Key();
@@ -760,7 +848,13 @@ int Import(const Arguments& args) {
                            static_cast<DWORD>(v.data.size())));
     }
   }
-  transaction.Commit();
+  open.active = false;  // committed or not, no transaction stays open
+  const LONG committed = tqrtl::posix::RegistryCommitTransactions();
+  if (committed == tqrtl::posix::kErrorUndoFailed) {
+    throw Failure{"ERROR: The import failed part way and could not be undone: part of " + path +
+                  " is stored."};
+  }
+  Check(committed);
   std::cout << kSuccess << "\n";
   return kOk;
 }
@@ -803,6 +897,8 @@ constexpr const char* kUsage =
     "The store is in $TQRTL_REGISTRY_DIR, else ${XDG_CONFIG_HOME:-~/.config}/tqrtl/registry.\n"
     "export writes a version 5 .reg file (UTF-16), with /a a REGEDIT4 one.\n"
     "import takes both and changes nothing unless the whole file is valid.\n"
+    "export refuses what a .reg file cannot give back exactly (line breaks in\n"
+    "names; in version 5, bytes that are not UTF-8) and never leaves a cut file.\n"
     "Exit code: 0 success, 1 failure.\n";
 
 int Run(int argc, char** argv) {

@@ -44,6 +44,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+// The session extension (undo across hives) is in the system's SQLite; its
+// header declares it only when asked.
+#define SQLITE_ENABLE_SESSION 1
+#define SQLITE_ENABLE_PREUPDATE_HOOK 1
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <signal.h>
@@ -290,6 +294,7 @@ struct HiveStore {
   bool broken = false;  // close the connection when the call ends
   bool inTransaction = false;
   bool lostInFork = false;  // see RegistryForkChild
+  sqlite3_session* undo = nullptr;  // records a transaction over several hives
   sqlite3_stmt* statements[kSqlCount] = {};
   std::unordered_map<std::int64_t, KeyNode> cache;
   std::uint64_t cacheTag = 0;
@@ -358,6 +363,13 @@ LONG FromSqlite(int rc, HiveStore& h) {
     }
     case SQLITE_TOOBIG:
       return ERROR_INVALID_PARAMETER;
+    case SQLITE_IOERR: {
+      // A write refused for the file's size limit or the user's quota is a
+      // full disk too, not damage.
+      h.broken = true;
+      const int e = h.db != nullptr ? sqlite3_system_errno(h.db) : 0;
+      return (e == ENOSPC || e == EFBIG || e == EDQUOT) ? ERROR_DISK_FULL : ERROR_BADDB;
+    }
     default:
       h.broken = true;
       return ERROR_BADDB;
@@ -426,7 +438,13 @@ LONG Exec(HiveStore& h, const char* sql) {
   return FromSqlite(sqlite3_exec(h.db, sql, nullptr, nullptr, nullptr), h);
 }
 
+void DropUndo(HiveStore& h) {
+  if (h.undo != nullptr) sqlite3session_delete(h.undo);
+  h.undo = nullptr;
+}
+
 void CloseHive(HiveStore& h) {
+  DropUndo(h);
   for (auto& s : h.statements) {
     sqlite3_finalize(s);
     s = nullptr;
@@ -1131,6 +1149,16 @@ LONG OpenOrCreate(HKEY key, LPCSTR subKey, REGSAM access, bool create, PHKEY res
   });
 }
 
+// Test seam (RegistrySetCommitFault): a failure the next commit of a
+// transaction over several hives meets on that hive, before SQLite is asked.
+LONG commitFaults[kHiveCount] = {};
+
+LONG CommitFault(int hive) {
+  const LONG fault = commitFaults[hive];
+  commitFaults[hive] = ERROR_SUCCESS;
+  return fault;
+}
+
 LONG HiveOf(HKEY root, int* hive) {
   if (root == HKEY_CURRENT_USER) {
     *hive = 0;
@@ -1209,7 +1237,144 @@ LONG RegistryRollbackTransaction(HKEY root) {
     if (!h.inTransaction) return ERROR_INVALID_PARAMETER;
     h.inTransaction = false;
     h.cache.clear();
+    DropUndo(h);
     return Exec(h, "ROLLBACK");
+  });
+}
+
+LONG RegistryBeginTransactions(const std::vector<HKEY>& roots) {
+  bool wanted[kHiveCount] = {};
+  for (HKEY root : roots) {
+    int hive = 0;
+    const LONG status = HiveOf(root, &hive);
+    if (status != ERROR_SUCCESS) return status;
+    wanted[hive] = true;
+  }
+  const bool several = wanted[0] && wanted[1];
+  return Locked([&](Registry& r) -> LONG {
+    // Always in hive order: two processes that each want both then never
+    // hold one lock each while waiting for the other's.
+    int begun = 0;
+    LONG result = ERROR_SUCCESS;
+    for (; begun < kHiveCount && result == ERROR_SUCCESS; ++begun) {
+      if (!wanted[begun]) continue;
+      result = OpenHive(r, begun);
+      HiveStore& h = r.hives[begun];
+      if (result == ERROR_SUCCESS && h.inTransaction) result = ERROR_BUSY;
+      if (result == ERROR_SUCCESS && h.readOnly) result = ERROR_ACCESS_DENIED;
+      if (result == ERROR_SUCCESS) result = Exec(h, "BEGIN IMMEDIATE");
+      if (result != ERROR_SUCCESS) break;
+      h.inTransaction = true;
+      h.cache.clear();
+      // Each hive records its changes, so that it can undo them after its
+      // commit if a later hive's commit fails.
+      if (several && (sqlite3session_create(h.db, "main", &h.undo) != SQLITE_OK ||
+                      sqlite3session_attach(h.undo, nullptr) != SQLITE_OK)) {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+      }
+    }
+    if (result != ERROR_SUCCESS) {
+      for (int i = 0; i < kHiveCount; ++i) {
+        HiveStore& h = r.hives[i];
+        if (!wanted[i] || !h.inTransaction) continue;
+        h.inTransaction = false;
+        h.cache.clear();
+        DropUndo(h);
+        sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
+      }
+    }
+    return result;
+  });
+}
+
+void RegistrySetCommitFault(HKEY root, LONG error) {
+  int hive = 0;
+  if (HiveOf(root, &hive) != ERROR_SUCCESS) return;
+  Registry& r = R();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  commitFaults[hive] = error;
+}
+
+LONG RegistryCommitTransactions() {
+  return Locked([&](Registry& r) -> LONG {
+    std::vector<int> open;
+    for (int i = 0; i < kHiveCount; ++i) {
+      if (r.hives[i].inTransaction) open.push_back(i);
+    }
+    if (open.empty()) return ERROR_INVALID_PARAMETER;
+    // Hives begun one by one record nothing to undo: left open as they are.
+    for (size_t k = 0; k + 1 < open.size(); ++k) {
+      if (r.hives[open[k]].undo == nullptr) return ERROR_INVALID_PARAMETER;
+    }
+    auto rollBackFrom = [&](size_t first) {
+      for (size_t k = first; k < open.size(); ++k) {
+        HiveStore& h = r.hives[open[k]];
+        h.inTransaction = false;
+        h.cache.clear();
+        DropUndo(h);
+        if (h.db != nullptr && !sqlite3_get_autocommit(h.db)) {
+          sqlite3_exec(h.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+      }
+    };
+    // The later hives' changes go to their logs first: a full disk shows up
+    // here, while every hive can still roll back. Their commits then only
+    // add the page that marks the commit.
+    LONG result = ERROR_SUCCESS;
+    for (size_t k = 1; k < open.size() && result == ERROR_SUCCESS; ++k) {
+      HiveStore& h = r.hives[open[k]];
+      result = FromSqlite(sqlite3_db_cacheflush(h.db), h);
+    }
+    // What undoes each hive but the last.
+    std::vector<std::unique_ptr<void, void (*)(void*)>> inverse;
+    std::vector<int> inverseSize;
+    for (size_t k = 0; k + 1 < open.size() && result == ERROR_SUCCESS; ++k) {
+      HiveStore& h = r.hives[open[k]];
+      int size = 0, invertedSize = 0;
+      void* changes = nullptr;
+      void* inverted = nullptr;
+      int rc = sqlite3session_changeset(h.undo, &size, &changes);
+      if (rc == SQLITE_OK) rc = sqlite3changeset_invert(size, changes, &invertedSize, &inverted);
+      sqlite3_free(changes);
+      inverse.emplace_back(inverted, sqlite3_free);
+      inverseSize.push_back(invertedSize);
+      if (rc != SQLITE_OK) result = rc == SQLITE_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : ERROR_BADDB;
+    }
+    if (result != ERROR_SUCCESS) {
+      rollBackFrom(0);
+      return result;
+    }
+    for (size_t k = 0; k < open.size(); ++k) {
+      HiveStore& h = r.hives[open[k]];
+      DropUndo(h);
+      h.inTransaction = false;
+      h.cache.clear();
+      result = CommitFault(open[k]);
+      if (result == ERROR_SUCCESS) result = Exec(h, "COMMIT");
+      if (result == ERROR_SUCCESS) {
+        BumpCounter(r, open[k]);
+        continue;
+      }
+      rollBackFrom(k);
+      // Undo the hives already committed, newest first. Another process may
+      // have changed the same keys in between: then that change stays and
+      // the undo stops, reported as a failure of its own.
+      for (size_t u = k; u-- > 0;) {
+        HiveStore& done = r.hives[open[u]];
+        const int rc =
+            done.db == nullptr
+                ? SQLITE_CANTOPEN
+                : sqlite3changeset_apply(
+                      done.db, inverseSize[u], inverse[u].get(), nullptr,
+                      [](void*, int, sqlite3_changeset_iter*) { return SQLITE_CHANGESET_ABORT; },
+                      nullptr);
+        done.cache.clear();
+        BumpCounter(r, open[u]);
+        if (rc != SQLITE_OK) return kErrorUndoFailed;
+      }
+      return result;
+    }
+    return ERROR_SUCCESS;
   });
 }
 
@@ -1217,23 +1382,57 @@ LONG RegistryCheckHive(HKEY root, std::string* report) {
   int hive = 0;
   const LONG status = HiveOf(root, &hive);
   if (status != ERROR_SUCCESS) return status;
-  return Locked([&](Registry& r) -> LONG {
-    const LONG result = OpenHive(r, hive);
-    if (result != ERROR_SUCCESS) return result;
-    HiveStore& h = r.hives[hive];
+  // IntegrityCheck: SQLite's findings on `db`, or its error message when the
+  // check itself cannot run; the SQLite result code in *rc.
+  auto integrityCheck = [](sqlite3* db, int* rc) {
     sqlite3_stmt* s = nullptr;
-    int rc = sqlite3_prepare_v2(h.db, "PRAGMA integrity_check", -1, &s, nullptr);
+    *rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
     std::string text;
-    while (rc == SQLITE_OK && (rc = sqlite3_step(s)) == SQLITE_ROW) {
+    while (*rc == SQLITE_OK && (*rc = sqlite3_step(s)) == SQLITE_ROW) {
       const auto* line = sqlite3_column_text(s, 0);
       if (!text.empty()) text += '\n';
       text += line ? reinterpret_cast<const char*>(line) : "";
-      rc = SQLITE_OK;
+      *rc = SQLITE_OK;
     }
     sqlite3_finalize(s);
-    if (report != nullptr) *report = text;
-    if (rc != SQLITE_DONE) return FromSqlite(rc, h);
-    return text == "ok" ? ERROR_SUCCESS : ERROR_BADDB;
+    if (*rc != SQLITE_DONE && text.empty()) text = sqlite3_errmsg(db);
+    return text;
+  };
+  return Locked([&](Registry& r) -> LONG {
+    LONG result = OpenHive(r, hive);
+    std::string text;
+    if (result == ERROR_SUCCESS) {
+      HiveStore& h = r.hives[hive];
+      int rc = SQLITE_OK;
+      text = integrityCheck(h.db, &rc);
+      if (rc == SQLITE_DONE) {
+        if (report != nullptr) *report = text;
+        return text == "ok" ? ERROR_SUCCESS : ERROR_BADDB;
+      }
+      result = FromSqlite(rc, h);
+    }
+    // The store would not open the file or the check stopped: damage often
+    // shows as something else (SQLite runs out of memory on a length read
+    // from a broken page). Check the file on its own, read-only, so the
+    // report says what is wrong rather than a misleading error.
+    if (result == ERROR_ACCESS_DENIED || result == ERROR_BUSY || result == ERROR_FILE_NOT_FOUND ||
+        result == ERROR_PATH_NOT_FOUND || !r.dirKnown) {
+      if (report != nullptr) *report = text;
+      return result;
+    }
+    sqlite3* db = nullptr;
+    const std::string path = r.dir + "/" + kHiveFiles[hive];
+    int rc =
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    std::string own = rc == SQLITE_OK ? integrityCheck(db, &rc) : std::string();
+    if (db != nullptr && own.empty()) own = sqlite3_errmsg(db);
+    sqlite3_close_v2(db);
+    if (rc == SQLITE_DONE && own == "ok") {
+      if (report != nullptr) *report = text;
+      return result;
+    }
+    if (report != nullptr) *report = own;
+    return ERROR_BADDB;
   });
 }
 
@@ -1294,6 +1493,7 @@ void RegistryForkChild() {
       h.db = nullptr;
       h.inTransaction = false;
       h.lostInFork = true;
+      h.undo = nullptr;  // belongs to the abandoned connection, like it
       h.cache.clear();
       continue;
     }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tqrtl/platform/win32.h"
 
@@ -40,6 +41,31 @@ TQRTL_API std::string RegistryHivePath(HKEY root);
 TQRTL_API LONG RegistryBeginTransaction(HKEY root);
 TQRTL_API LONG RegistryCommitTransaction(HKEY root);
 TQRTL_API LONG RegistryRollbackTransaction(HKEY root);
+
+// RegistryBeginTransactions: one transaction over the hives of `roots`
+// (HKEY_CURRENT_USER and/or HKEY_LOCAL_MACHINE, in any order), as
+// RegistryBeginTransaction on each, or on none when one fails. The hives
+// are always taken in the same order, so two processes that both want both
+// wait for each other only as long as the first one takes.
+// RegistryCommitTransactions commits every open transaction of the process
+// all or nothing: the later hives' changes are written to their logs before
+// the first hive commits, and when a later commit still fails, the hives
+// already committed are put back as they were (another process sees their
+// new state only for that moment). It returns the commit's failure then,
+// with nothing kept; kErrorUndoFailed when a hive could not be put back
+// (the disk is full for it too, or another process changed the same
+// entries meanwhile). Either way no transaction is open afterwards, except
+// for ERROR_INVALID_PARAMETER: no transaction open, or both hives begun one
+// by one with RegistryBeginTransaction (nothing recorded to undo them; they
+// stay open for RegistryCommitTransaction).
+// RegistryRollbackTransaction ends each hive's part without changes.
+TQRTL_API LONG RegistryBeginTransactions(const std::vector<HKEY>& roots);
+TQRTL_API LONG RegistryCommitTransactions();
+constexpr LONG kErrorUndoFailed = 1016;  // ERROR_REGISTRY_IO_FAILED
+
+// RegistrySetCommitFault: for tests, the next RegistryCommitTransactions
+// fails with `error` when it comes to `root`'s hive, as a full disk would.
+TQRTL_API void RegistrySetCommitFault(HKEY root, LONG error);
 
 // RegistryCheckHive: runs SQLite's integrity check on the hive's database.
 // Returns 0 and "ok" in *report when it passes; ERROR_BADDB and SQLite's

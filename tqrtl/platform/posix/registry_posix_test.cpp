@@ -522,4 +522,78 @@ TEST_F(RegistryPosixTest, TransactionsCommitOrLeaveNoTrace) {
   EXPECT_EQ(ReadDword("T\\Two", "v"), 2u);
 }
 
+// Names of the values of HKCU\path in enumeration order, with their dwords.
+std::string ValueList(HKEY root, const char* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "missing";
+  std::string list;
+  for (DWORD i = 0;; ++i) {
+    char name[64];
+    DWORD length = sizeof name, value = 0, size = sizeof value;
+    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                      &size) != ERROR_SUCCESS) {
+      break;
+    }
+    list += std::string(name, length) + "=" + std::to_string(value) + " ";
+  }
+  RegCloseKey(key);
+  return list;
+}
+
+TEST_F(RegistryPosixTest, TransactionOverBothHivesIsAllOrNothing) {
+  using tqrtl::posix::RegistryBeginTransactions;
+  using tqrtl::posix::RegistryCommitTransactions;
+  using tqrtl::posix::RegistrySetCommitFault;
+  HKEY key = nullptr;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Both\\Old", &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, "Both", &key), ERROR_SUCCESS);
+  for (const char* name : {"a", "v", "b"}) ASSERT_EQ(SetDword(key, name, 1), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string before = ValueList(HKEY_CURRENT_USER, "Both");
+
+  EXPECT_EQ(RegistryBeginTransactions({HKEY_CURRENT_USER, HKEY_CLASSES_ROOT}),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegistryCommitTransactions(), ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_CURRENT_USER), ERROR_SUCCESS);
+  ASSERT_EQ(tqrtl::posix::RegistryBeginTransaction(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCommitTransactions(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(tqrtl::posix::RegistryCommitTransaction(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+  EXPECT_EQ(RegistryCommitTransactions(), ERROR_SUCCESS);  // one hive needs no undo
+  // The user hive commits first and is put back when the machine hive's
+  // commit fails: every kind of change (overwrite, delete, new key) undone.
+  for (LONG fault : {LONG{ERROR_DISK_FULL}, LONG{ERROR_SUCCESS}}) {
+    ASSERT_EQ(RegistryBeginTransactions({HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}), ERROR_SUCCESS);
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, "Both", &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "a"), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "v", 2), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "a", 2), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(key, "Old"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(Create(HKEY_CURRENT_USER, "Both\\New", &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, "Both", &key), ERROR_SUCCESS);
+    EXPECT_EQ(SetDword(key, "m", 3), ERROR_SUCCESS);
+    RegCloseKey(key);
+    RegistrySetCommitFault(HKEY_LOCAL_MACHINE, fault);
+    ASSERT_EQ(RegistryCommitTransactions(), fault);
+    ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);  // no transaction left open
+
+    // Read afresh from the files.
+    if (fault != ERROR_SUCCESS) {
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both"), before);
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both\\Old"), "");
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both\\New"), "missing");
+      EXPECT_EQ(ValueList(HKEY_LOCAL_MACHINE, "Both"), "missing");
+    } else {
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both"), "v=2 b=1 a=2 ");
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both\\Old"), "missing");
+      EXPECT_EQ(ValueList(HKEY_CURRENT_USER, "Both\\New"), "");
+      EXPECT_EQ(ValueList(HKEY_LOCAL_MACHINE, "Both"), "m=3 ");
+    }
+    std::string report;
+    EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
+  }
+}
+
 }  // namespace
