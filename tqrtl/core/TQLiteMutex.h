@@ -161,9 +161,10 @@ inline TQLiteMutex::WaitStatus TQLiteMutex::Enter(bool wait) {
   if (m_lock_state == nullptr) return Abandoned;
   LockState& s = *m_lock_state;
   if (IsAbandonedState(s)) return Abandoned;
-  const DWORD tid = GetCurrentThreadId();
-  if (InterlockedIncrement(&s.lockCount) != 1) return EnterHeld(tid);
-  StoreRelaxed(s.owner, tid);
+  // The thread id is asked for after the interlocked instruction, which
+  // then does not wait for the stores of the call.
+  if (InterlockedIncrement(&s.lockCount) != 1) return EnterHeld(GetCurrentThreadId());
+  StoreRelaxed(s.owner, GetCurrentThreadId());
   StoreRelaxed(s.recursion, DWORD{1});
   return Acquired;
 }
