@@ -1,13 +1,16 @@
 // The mutex is a counting lock word with an event to sleep on: lockCount
 // counts the entries plus the waiters, so the thread that raises it from 0
 // owns the mutex without a system call, and the one that lowers it to a
-// value above 0 hands the mutex to one sleeper by setting the auto-reset
-// event. recursion and owner are written only by the owning thread; other
-// threads read owner (to see whether they already own it), so both are
-// accessed as relaxed atomics. The lock word and the event order everything
-// else. lockCount changes only through the full-barrier interlocked
-// operations, inline here: the uncontended pair is two locked instructions
-// and no call.
+// value above 0 passes the mutex on by setting the auto-reset event: the
+// one waiter whose wait takes the event owns it (a thread that raised
+// lockCount just after the Leave may be that one, ahead of an older
+// sleeper). recursion and owner are written only by the owning thread;
+// other threads read owner (to see whether they already own it), so both
+// are accessed as relaxed atomics. The lock word and the event order
+// everything else. lockCount changes only through the full-barrier
+// interlocked operations, inline like the uncontended Enter and Leave in
+// the header: the uncontended pair is two locked instructions and one call,
+// GetCurrentThreadId.
 #include "tqrtl/core/TQLiteMutex.h"
 
 #include <atomic>
@@ -18,16 +21,6 @@ namespace {
 
 constexpr DWORD kStateBlockSize = 16;
 constexpr DWORD kAllEventAccess = 0x1F0003;  // EVENT_ALL_ACCESS
-
-template <typename T>
-T Load(T& word) {
-  return std::atomic_ref<T>(word).load(std::memory_order_relaxed);
-}
-
-template <typename T>
-void Store(T& word, T value) {
-  std::atomic_ref<T>(word).store(value, std::memory_order_relaxed);
-}
 
 }  // namespace
 
@@ -111,64 +104,47 @@ TQLiteMutex::TQLiteMutex(char const* name)
 
 TQLiteMutex::~TQLiteMutex() = default;
 
-TQLiteMutex::WaitStatus TQLiteMutex::Enter(bool wait) {
+// Enter(true) and Leave are inline in the header; these are their rest.
+
+TQLiteMutex::WaitStatus TQLiteMutex::EnterNoWait() {
   if (m_lock_state == nullptr) return Abandoned;
   LockState& s = *m_lock_state;
-  if (std::atomic_ref<LONG>(s.abandoned).load() != 0) return Abandoned;
+  if (IsAbandonedState(s)) return Abandoned;
   const DWORD tid = GetCurrentThreadId();
-
-  if (!wait) {
-    // Take it only when it is free, so that a busy mutex is left exactly as
-    // it was: raising lockCount and lowering it again could race with the
-    // owner's Leave, which would then wake a waiter that is not there.
-    if (InterlockedCompareExchange(&s.lockCount, 1, 0) == 0) {
-      Store(s.owner, tid);
-      Store(s.recursion, DWORD{1});
-      return Acquired;
-    }
-    if (Load(s.owner) != tid) return Busy;
-    InterlockedIncrement(&s.lockCount);
-    Store(s.recursion, Load(s.recursion) + 1);
+  // Take it only when it is free, so that a busy mutex is left exactly as
+  // it was: raising lockCount and lowering it again could race with the
+  // owner's Leave, which would then wake a waiter that is not there.
+  if (InterlockedCompareExchange(&s.lockCount, 1, 0) == 0) {
+    StoreRelaxed(s.owner, tid);
+    StoreRelaxed(s.recursion, DWORD{1});
     return Acquired;
   }
+  if (LoadRelaxed(s.owner) != tid) return Busy;
+  InterlockedIncrement(&s.lockCount);
+  StoreRelaxed(s.recursion, LoadRelaxed(s.recursion) + 1);
+  return Acquired;
+}
 
-  if (InterlockedIncrement(&s.lockCount) == 1) {
-    Store(s.owner, tid);
-    Store(s.recursion, DWORD{1});
-    return Acquired;
-  }
-  if (Load(s.owner) == tid) {
-    Store(s.recursion, Load(s.recursion) + 1);
+TQLiteMutex::WaitStatus TQLiteMutex::EnterHeld(DWORD tid) {
+  LockState& s = *m_lock_state;
+  if (LoadRelaxed(s.owner) == tid) {
+    StoreRelaxed(s.recursion, LoadRelaxed(s.recursion) + 1);
     return Acquired;
   }
   WaitForSingleObject(m_event->GetHandle(), INFINITE);
-  if (std::atomic_ref<LONG>(s.abandoned).load() != 0) {
+  if (IsAbandonedState(s)) {
     // Pass the wake-up on: the next waiter, or the next thread about to
     // wait, leaves too. (Setting rather than pulsing the event cannot miss
     // a thread that has raised lockCount but not yet started its wait.)
     m_event->Set();
     return Abandoned;
   }
-  Store(s.owner, tid);
-  Store(s.recursion, DWORD{1});
+  StoreRelaxed(s.owner, tid);
+  StoreRelaxed(s.recursion, DWORD{1});
   return Acquired;
 }
 
-void TQLiteMutex::Leave() {
-  if (m_lock_state == nullptr) return;
-  LockState& s = *m_lock_state;
-  if (std::atomic_ref<LONG>(s.abandoned).load() != 0) return;
-  const DWORD recursion = Load(s.recursion) - 1;
-  Store(s.recursion, recursion);
-  if (recursion > 0) {
-    InterlockedDecrement(&s.lockCount);
-    return;
-  }
-  // Clear the owner before the lock word: once lockCount drops, the next
-  // owner may write its own id.
-  Store(s.owner, DWORD{0});
-  if (static_cast<LONG>(InterlockedDecrement(&s.lockCount)) > 0) m_event->Set();
-}
+void TQLiteMutex::Wake() { m_event->Set(); }
 
 void TQLiteMutex::Abandon() {
   if (m_lock_state == nullptr) return;
@@ -182,24 +158,24 @@ void TQLiteMutex::Recover() {
   // The last waiter to leave passed the wake-up on to nobody: clear it, so
   // that the first waiter after recovery does not wake on it.
   m_event->Reset();
-  Store(s.recursion, DWORD{0});
-  Store(s.owner, DWORD{0});
+  StoreRelaxed(s.recursion, DWORD{0});
+  StoreRelaxed(s.owner, DWORD{0});
   std::atomic_ref<LONG>(s.lockCount).store(0);
   std::atomic_ref<LONG>(s.abandoned).store(0);
 }
 
 bool TQLiteMutex::OwnerIsGone() const {
   if (m_lock_state == nullptr) return false;
-  const DWORD owner = Load(m_lock_state->owner);
+  const DWORD owner = LoadRelaxed(m_lock_state->owner);
   return owner != 0 && !TQThreadExists(owner);
 }
 
 DWORD TQLiteMutex::OwnerThreadId() const {
-  return m_lock_state != nullptr ? Load(m_lock_state->owner) : 0;
+  return m_lock_state != nullptr ? LoadRelaxed(m_lock_state->owner) : 0;
 }
 
 DWORD TQLiteMutex::RecursionCount() const {
-  return m_lock_state != nullptr ? Load(m_lock_state->recursion) : 0;
+  return m_lock_state != nullptr ? LoadRelaxed(m_lock_state->recursion) : 0;
 }
 
 bool TQLiteMutex::IsAbandoned() const {

@@ -36,6 +36,8 @@
 #ifndef TQRTL_CORE_TQLITEMUTEX_H_
 #define TQRTL_CORE_TQLITEMUTEX_H_
 
+#include <atomic>
+
 #include "tqrtl/core/TQEvent.h"
 #include "tqrtl/platform/win32.h"
 
@@ -92,6 +94,9 @@ class TQRTL_API TQLiteMutex : public TQLiteSyncObject {
   // blocks: Acquired when it was free or already the caller's, Busy when
   // another thread owns it (the state is then exactly as before), Abandoned
   // when abandoned.
+  // (The entry into a free mutex and the leave that frees it without a
+  // waiter are inline, below: one interlocked instruction each, and no call
+  // but GetCurrentThreadId.)
   WaitStatus Enter(bool wait = true);
   // Leave: gives one level back; the last level frees the mutex and wakes
   // one waiter. Does nothing while abandoned.
@@ -125,7 +130,59 @@ class TQRTL_API TQLiteMutex : public TQLiteSyncObject {
   };
   static_assert(sizeof(LockState) == 16, "the shared state block is 16 bytes");
 
+  // The out-of-line rest of Enter and Leave.
+  // EnterHeld: Enter(true) after this thread's increment found lockCount
+  // above 1: one more level for the owner, else the wait for a hand-off.
+  WaitStatus EnterHeld(DWORD tid);
+  // EnterNoWait: all of Enter(false).
+  WaitStatus EnterNoWait();
+  // Wake: sets the event, for the Leave that found a waiter.
+  void Wake();
+
+  // recursion and owner are written only by the owning thread, but other
+  // threads read owner, so both are accessed as relaxed atomics.
+  template <typename T>
+  static T LoadRelaxed(T& word) {
+    return std::atomic_ref<T>(word).load(std::memory_order_relaxed);
+  }
+  template <typename T>
+  static void StoreRelaxed(T& word, T value) {
+    std::atomic_ref<T>(word).store(value, std::memory_order_relaxed);
+  }
+  static bool IsAbandonedState(LockState& s) {
+    return std::atomic_ref<LONG>(s.abandoned).load() != 0;
+  }
+
   LockState* m_lock_state;
 };
+
+inline TQLiteMutex::WaitStatus TQLiteMutex::Enter(bool wait) {
+  if (!wait) return EnterNoWait();
+  if (m_lock_state == nullptr) return Abandoned;
+  LockState& s = *m_lock_state;
+  if (IsAbandonedState(s)) return Abandoned;
+  // The thread id is asked for after the interlocked instruction, which
+  // then does not wait for the stores of the call.
+  if (InterlockedIncrement(&s.lockCount) != 1) return EnterHeld(GetCurrentThreadId());
+  StoreRelaxed(s.owner, GetCurrentThreadId());
+  StoreRelaxed(s.recursion, DWORD{1});
+  return Acquired;
+}
+
+inline void TQLiteMutex::Leave() {
+  if (m_lock_state == nullptr) return;
+  LockState& s = *m_lock_state;
+  if (IsAbandonedState(s)) return;
+  const DWORD recursion = LoadRelaxed(s.recursion) - 1;
+  StoreRelaxed(s.recursion, recursion);
+  if (recursion > 0) {
+    InterlockedDecrement(&s.lockCount);
+    return;
+  }
+  // Clear the owner before the lock word: once lockCount drops, the next
+  // owner may write its own id.
+  StoreRelaxed(s.owner, DWORD{0});
+  if (InterlockedDecrement(&s.lockCount) > 0) Wake();
+}
 
 #endif  // TQRTL_CORE_TQLITEMUTEX_H_

@@ -174,6 +174,8 @@ void TQString::Release(TQStringData* data) {
   if (refs == 0 || refs < -1) ::operator delete(static_cast<void*>(data));
 }
 
+void TQString::FreeData(TQStringData* data) { ::operator delete(static_cast<void*>(data)); }
+
 void TQString::Release() {
   Release(GetData());
   Init();

@@ -23,6 +23,8 @@
 #ifndef TQRTL_STRINGS_TQSTRING_H_
 #define TQRTL_STRINGS_TQSTRING_H_
 
+#include <atomic>
+
 #include "tqrtl/platform/win32.h"
 #include "tqrtl/strings/TQArray.h"
 
@@ -191,6 +193,8 @@ class TQRTL_API TQString {
   void AllocBuffer(int length);
   void Release();
   static void Release(TQStringData* data);
+  // FreeData: frees a buffer that no string shares any more.
+  static void FreeData(TQStringData* data);
   void CopyBeforeWrite();
   void AllocBeforeWrite(int length);
   void AllocCopy(TQString& dest, int copyLength, int copyIndex, int extraLength) const;
@@ -215,28 +219,41 @@ class TQRTL_API TQString {
 };
 
 // Copying and destroying a string are inline so that their common case, a
-// shareable buffer in a process that has only one thread, is a plain change
-// of the count with no call and no locked instruction (see
-// TQIsSingleThreaded). Everything else goes to the library: the atomic
-// count, empty and locked buffers, and freeing the last sharer's buffer.
-// The accesses are plain on purpose: should a thread ever take this path
-// while another can reach the buffer, ThreadSanitizer reports the race.
+// shareable buffer, costs no call: while the process has only one thread, a
+// plain change of the count with no locked instruction (see
+// TQIsSingleThreaded); afterwards one interlocked instruction. The rest
+// goes to the library: empty and locked buffers, and freeing the last
+// sharer's buffer. The single-threaded accesses are plain on purpose:
+// should a thread ever take that path while another can reach the buffer,
+// ThreadSanitizer reports the race. A count above 0 read by a sharer stays
+// above 0 while it shares (only a sole owner locks its buffer), so the
+// relaxed read is enough to choose the path.
 inline TQString::TQString(const TQString& source) : m_pchData(source.m_pchData) {
+  TQStringData* data = GetData();
   if (TQIsSingleThreaded()) {
-    TQStringData* data = GetData();
     if (data->refs > 0) {
       ++data->refs;
       return;
     }
+  } else if (std::atomic_ref<LONG>(data->refs).load(std::memory_order_relaxed) > 0) {
+    InterlockedIncrement(&data->refs);
+    return;
   }
   CopyConstruct();
 }
 
 inline TQString::~TQString() {
   TQStringData* data = GetData();
-  // While another sharer stays, nothing is freed.
-  if (TQIsSingleThreaded() && data->refs > 1) {
-    --data->refs;
+  if (TQIsSingleThreaded()) {
+    // While another sharer stays, nothing is freed.
+    if (data->refs > 1) {
+      --data->refs;
+      return;
+    }
+  } else if (std::atomic_ref<LONG>(data->refs).load(std::memory_order_relaxed) > 0) {
+    // The full barrier of the decrement orders every sharer's reads before
+    // the last one frees the buffer.
+    if (InterlockedDecrement(&data->refs) == 0) FreeData(data);
     return;
   }
   Release(data);
