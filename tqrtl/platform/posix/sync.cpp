@@ -20,9 +20,12 @@ namespace {
 // The calling thread's id, 0 until the thread first asks. A plain
 // thread_local with a constant initialiser, so reading it is one load from
 // the thread's block, no guard and no call: the locks read it on every
-// entry. A forked child's only thread resets it (fork.cpp), as the copy holds
-// the parent thread's id.
-thread_local DWORD t_thread_id = 0;
+// entry. The initial-exec model keeps it that way inside a shared library
+// (the default model asks __tls_get_addr on every read); four bytes of the
+// static TLS reserve are what that costs when the library is dlopen'ed. A
+// forked child's only thread resets it (fork.cpp), as the copy holds the
+// parent thread's id.
+[[gnu::tls_model("initial-exec")]] thread_local DWORD t_thread_id = 0;
 
 [[gnu::noinline, gnu::cold]] DWORD LoadThreadId() {
   t_thread_id = static_cast<DWORD>(syscall(SYS_gettid));
