@@ -35,6 +35,9 @@ expect_same() {  # expect_same <file> <file> <what>
   fi
 }
 
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+temporaries() { ls "$work" | grep -q '^work\.tqs\.~'; }
+
 printf alpha >"$work/a.txt"
 printf 'bravo bravo' >"$work/b.txt"
 printf 'ALPHA, again' >"$work/a2.txt"
@@ -68,7 +71,7 @@ run 2 "missing.txt" put "$store" x "$work/missing.txt"
 run 2 "nothing.tqs" list "$work/nothing.tqs"
 run 1 "260 bytes" put "$store" "$(printf 'n%.0s' {1..261})" "$work/a.txt"
 expect_same "$work/before.tqs" "$store" "failed commands leave the file alone"
-ls "$work" | grep -q '^work\.tqs\.~' && { echo "FAIL: a temporary file was left"; failures=$((failures + 1)); }
+temporaries && fail "a temporary file was left"
 
 # Damage. A repeated name:
 damaged=$work/damaged.tqs
@@ -94,9 +97,6 @@ head -c 300 "$store" >"$damaged"
 run 3 'damaged' check "$damaged"
 { cat "$store"; printf junk; } >"$damaged"
 run 3 '4 bytes after the last section' check "$damaged"
-
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-temporaries() { ls "$work" | grep -q '^work\.tqs\.~'; }
 
 # Neither the storage nor an input may be a directory, nor the output of
 # extract the storage itself: refused, and the file stays as it was.
