@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Checks that an installed Windows package runs from its bin/ folder alone.
-#
-#   windows_package_test.sh OBJDUMP WINE BIN
-#
-# 1. Every DLL that an installed .exe or .dll imports is a Windows system
-#    DLL or lies in BIN.
-# 2. Every installed program starts (runs --help) under WINE from a scratch
-#    folder, with no WINEPATH.
-# 3. The start fails when any DLL of BIN that something imports is taken
-#    away: Wine finds the DLLs nowhere else (a MinGW folder on the path, a
-#    copy in the prefix), so the passes above mean what they say.
+# windows_package_test.sh OBJDUMP WINE BIN: an installed Windows package runs
+# from its bin/ alone. 1. Every DLL an installed binary imports is a system
+# DLL or in BIN. 2. Every program runs --help under WINE with no WINEPATH.
+# 3. Without any imported DLL of BIN some program fails to start: Wine finds
+# them nowhere else, so passes 1 and 2 mean what they say.
 set -uo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 OBJDUMP WINE BIN" >&2; exit 2; }
 objdump=$1 wine=$2 bin=$3

@@ -146,11 +146,9 @@ if [ -z "$runner" ]; then
   expect_same "$work/before.tqs" "$work/hard.tqs" "a refused put changed a link"
   rm "$work/hard.tqs"
 
-  # A writer killed half way through the save (by the file size limit's
-  # signal, as a crash would) leaves the file as it was and its temporary
-  # file beside it; the next writer deletes that. With the signal ignored
-  # the same put fails cleanly. Each section's own file stays below the
-  # limit, the storage does not.
+  # A writer killed half way through the save by the file size limit's
+  # signal leaves the file as it was and a temporary file, which the next
+  # writer deletes; with the signal ignored the same put fails cleanly.
   head -c 1500000 /dev/zero >"$work/big"
   run 0 - put "$store" pad "$work/big"
   cp "$store" "$work/before.tqs"

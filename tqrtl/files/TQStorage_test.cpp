@@ -373,12 +373,10 @@ std::string MakeTwoSections(const std::string& path) {
   return ReadBytes(path);
 }
 
-// A save that does not fit: "big" grows to 1.2 MiB under a 1 MiB file size
-// limit, which the sections' own files stay below and the new storage file
-// does not. With the limit's signal ignored the write fails (a full disk);
-// with it the process dies half way, as in a crash, and no clean-up runs.
-// Either way the file is left as it was; only the crash leaves a temporary
-// file, which is known by its name.
+// "big" grows to 1.2 MiB under a 1 MiB file size limit (the sections' own
+// files stay below it): a full disk with the limit's signal ignored, a crash
+// half way through the save without. The file stays as it was; only the
+// crash leaves a temporary file, known by its name.
 TEST(TQStorageSafetyTest, ASaveThatRunsOutOfSpaceOrIsKilledLeavesTheFile) {
   for (const bool killed : {false, true}) {
     ScratchDir dir;
