@@ -400,10 +400,8 @@ TEST_F(TqregTest, ImportAcrossHivesIsAllOrNothing) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Both\\m0"));
   EXPECT_EQ(Run({"check"}).code, 0);
 
-  // Without the limit it goes in whole.
-  const Result r = Run({"import", file});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Both\\m299"));
+  // Without the limit it goes in whole: the file itself is good.
+  EXPECT_EQ(Run({"import", file}).code, 0);
   EXPECT_EQ(ReadStored(HKEY_LOCAL_MACHINE, "Software\\Both\\m299", "big").data.size(), 1500000u);
 }
 
