@@ -2,10 +2,10 @@
 // child (POSIX only). The program starts no thread of its own except where
 // a command says so, so each fork copies a known process.
 //
-//   fork-ids                   a thread of _beginthreadex forks: the child's
-//                              ids are its own, and the thread's handle
-//                              names the child's thread there
-//   fork-mutex NAME ROUNDS     parent and child count under one TQLiteMutex
+//   fork-ids NAME              a thread of _beginthreadex forks holding a
+//                              TQLiteMutex: the child's ids are its own (so
+//                              the mutex is not its), and the thread's
+//                              handle names the child's thread there
 //   fork-registry ROUNDS       parent and child write one key after the fork
 //   fork-registry-transaction  a child forked inside a transaction
 //   fork-event NAME            a named event shared by parent and child
@@ -16,9 +16,7 @@
 // name the check that failed, listed at each command.
 #if !defined(_WIN32)
 
-#include <sched.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -60,8 +58,9 @@ int Reap(pid_t child, const char* what) {
   _exit(code);
 }
 
-// --- fork-ids: 10 thread id, 11 process id, 13 the thread's handle does
-// not reach the child's thread, 14 it changed the parent's thread instead.
+// --- fork-ids: 10 thread id, 11 process id, 12 the child entered the
+// parent's mutex as its owner, 13 the thread's handle does not reach the
+// child's thread, 14 it changed the parent's thread instead.
 int Nice(DWORD tid) {
   errno = 0;
   const int value = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
@@ -69,6 +68,7 @@ int Nice(DWORD tid) {
 }
 
 struct Forker {
+  TQLiteMutex* mutex = nullptr;
   std::atomic<HANDLE> self{nullptr};
   std::atomic<int> result{-1};
 };
@@ -78,11 +78,16 @@ unsigned WINAPI ForkFromThread(void* raw) {
   while (forker->self.load() == nullptr) Sleep(1);
   const DWORD parentThread = GetCurrentThreadId();  // cached in this thread now
   const int parentNice = Nice(parentThread);
+  if (forker->mutex->Enter(true) != TQLiteMutex::Acquired) {
+    forker->result.store(3);
+    return 0;
+  }
   const pid_t child = fork();
   if (child == 0) {
     const DWORD id = GetCurrentThreadId();
     if (id != Tid() || id == parentThread) ChildExit(10);
     if (GetCurrentProcessId() != static_cast<DWORD>(getpid())) ChildExit(11);
+    if (forker->mutex->Enter(false) != TQLiteMutex::Busy) ChildExit(12);
     // The handle is the parent's thread object, copied: it must now name
     // this thread, the only one here.
     const int before = Nice(id);
@@ -91,15 +96,19 @@ unsigned WINAPI ForkFromThread(void* raw) {
     ChildExit(0);
   }
   int code = child < 0 ? 4 : Reap(child, "fork-ids");
+  forker->mutex->Leave();
   if (code == 0 && (Nice(parentThread) != parentNice || GetCurrentThreadId() != parentThread))
     code = 14;
   forker->result.store(code);
   return 0;
 }
 
-int Ids(int argc, char**) {
-  if (argc != 1) return 2;
+int Ids(int argc, char** argv) {
+  if (argc != 2) return 2;
+  TQLiteMutex mutex(argv[1]);
+  if (!mutex.IsValid()) return 3;
   Forker forker;
+  forker.mutex = &mutex;
   const auto thread =
       reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ForkFromThread, &forker, 0, nullptr));
   if (thread == nullptr) return 3;
@@ -107,52 +116,6 @@ int Ids(int argc, char**) {
   if (WaitForSingleObject(thread, kPatience) != WAIT_OBJECT_0) return 4;
   CloseHandle(thread);
   return forker.result.load();
-}
-
-// --- fork-mutex: 20 Enter failed, 21 two processes inside at once, 22 the
-// owner recorded is not the caller, 24 the count is off.
-struct Shared {
-  long counter;
-  int inside;
-  int overlaps;
-};
-
-int Count(TQLiteMutex& mutex, Shared* shared, long rounds) {
-  for (long i = 0; i < rounds; ++i) {
-    if (mutex.Enter(true) != TQLiteMutex::Acquired) return 20;
-    if (__atomic_exchange_n(&shared->inside, 1, __ATOMIC_SEQ_CST) != 0)
-      __atomic_add_fetch(&shared->overlaps, 1, __ATOMIC_SEQ_CST);
-    if (mutex.OwnerThreadId() != Tid()) return 22;
-    // A read-modify-write that takes a while: any overlap loses counts.
-    const long value = __atomic_load_n(&shared->counter, __ATOMIC_RELAXED);
-    if (i % 64 == 0) sched_yield();
-    __atomic_store_n(&shared->counter, value + 1, __ATOMIC_RELAXED);
-    __atomic_store_n(&shared->inside, 0, __ATOMIC_SEQ_CST);
-    mutex.Leave();
-  }
-  return 0;
-}
-
-int Mutex(int argc, char** argv) {
-  if (argc != 3) return 2;
-  const long rounds = std::atol(argv[2]);
-  TQLiteMutex mutex(argv[1]);
-  void* memory =
-      mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-  if (!mutex.IsValid() || memory == MAP_FAILED) return 3;
-  auto* shared = static_cast<Shared*>(memory);
-  // Entered once before the fork, so the parent's cached id is in the copy.
-  if (mutex.Enter(true) != TQLiteMutex::Acquired) return 20;
-  mutex.Leave();
-  const pid_t child = fork();
-  if (child < 0) return 4;
-  if (child == 0) ChildExit(Count(mutex, shared, rounds));
-  const int mine = Count(mutex, shared, rounds);
-  const int reaped = Reap(child, "fork-mutex");
-  if (mine != 0 || reaped != 0) return mine != 0 ? mine : reaped;
-  if (shared->overlaps == 0 && shared->counter == 2 * rounds) return 0;
-  std::fprintf(stderr, "fork-mutex: %d overlaps, %ld counted\n", shared->overlaps, shared->counter);
-  return shared->overlaps != 0 ? 21 : 24;
 }
 
 // --- fork-registry: 40 a call failed, 41 the child's first read came from
@@ -291,8 +254,9 @@ int Event(int argc, char** argv) {
   return !NameAlive(name) && GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : 52;
 }
 
-// --- fork-busy: 60 a child hung (it inherited a lock held by the worker
-// thread), 61 a call failed in a child, 62 the worker failed.
+// --- fork-busy: 61 a call failed in a child, 62 the worker failed; a
+// child that hangs on a lock the worker held at the fork is ended by
+// SIGALRM (5).
 struct Worker {
   std::string name;
   HKEY key = nullptr;
@@ -338,29 +302,12 @@ int Busy(int argc, char** argv) {
   int result = 0;
   for (long round = 0; round < rounds && result == 0; ++round) {
     const pid_t child = fork();
-    if (child < 0) {
-      result = 4;
-      break;
-    }
     if (child == 0) {
+      alarm(kPatience / 1000);  // a call hung on a lock copied held ends the child
       const bool ok = UseTheLayer(worker.name + "-child", worker.key, true, round);
       ChildExit(ok ? 0 : 61);
     }
-    // Polled, so that a child hung on a copied lock fails the run.
-    int status = 0;
-    pid_t done = 0;
-    for (DWORD waited = 0; done == 0 && waited < kPatience; waited += 10) {
-      done = waitpid(child, &status, WNOHANG);
-      if (done == 0) Sleep(10);
-    }
-    if (done != child) {
-      std::fprintf(stderr, "fork-busy: child %ld hung\n", round);
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-      result = 60;
-    } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      result = WIFEXITED(status) ? WEXITSTATUS(status) : 5;
-    }
+    result = child < 0 ? 4 : Reap(child, "fork-busy");
   }
   worker.stop.store(true);
   if (WaitForSingleObject(thread, kPatience) != WAIT_OBJECT_0) return 62;
@@ -370,7 +317,6 @@ int Busy(int argc, char** argv) {
 }
 
 const ProcessCommand kIds("fork-ids", Ids);
-const ProcessCommand kMutex("fork-mutex", Mutex);
 const ProcessCommand kRegistry("fork-registry", Registry);
 const ProcessCommand kRegistryTransaction("fork-registry-transaction", RegistryTransaction);
 const ProcessCommand kEvent("fork-event", Event);

@@ -24,14 +24,10 @@ struct ScratchRegistry {
   files_test::ScopedEnv env{{"TQRTL_REGISTRY_DIR", dir.c_str()}};
 };
 
-TEST(ForkTest, ChildHasItsOwnIdsAndTheForkingThreadsHandleNamesIt) {
-  EXPECT_EQ(RunHelper({"fork-ids"}), 0);
-}
-
 // Without ids of its own the child would take the parent's mutex as its own
 // and enter it while the parent is inside.
-TEST(ForkTest, ParentAndChildNeverShareTheMutex) {
-  EXPECT_EQ(RunHelper({"fork-mutex", UniqueName("fork-mutex"), "20000"}), 0);
+TEST(ForkTest, ChildHasItsOwnIdsAndTheForkingThreadsHandleNamesIt) {
+  EXPECT_EQ(RunHelper({"fork-ids", UniqueName("fork-ids")}), 0);
 }
 
 TEST(ForkTest, ParentAndChildBothWriteTheRegistry) {
