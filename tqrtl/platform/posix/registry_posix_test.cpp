@@ -312,16 +312,13 @@ TEST_F(RegistryPosixTest, RunningOutOfDescriptorsIsNotADamagedStore) {
   ASSERT_EQ(SetDword(key, "v", 7), ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(RegistryCloseAll(), ERROR_SUCCESS);
-  std::vector<int> codes;
+  // None free must fail, six must do; in between either answer is right.
   for (int free = 0; free <= 6; ++free) {
-    const int code = RunHelper({"registry-few-descriptors", std::to_string(free), "Software\\Few",
-                                "v"});
-    codes.push_back(code);
-    EXPECT_TRUE(code == 0 || code == ERROR_TOO_MANY_OPEN_FILES)
+    const int code =
+        RunHelper({"registry-few-descriptors", std::to_string(free), "Software\\Few", "v"});
+    EXPECT_TRUE((code == 0 && free > 0) || (code == ERROR_TOO_MANY_OPEN_FILES && free < 6))
         << free << " free descriptors: exit code " << code;
   }
-  EXPECT_EQ(codes.front(), ERROR_TOO_MANY_OPEN_FILES);
-  EXPECT_EQ(codes.back(), 0);
   std::string report;
   EXPECT_EQ(RegistryCheckHive(HKEY_CURRENT_USER, &report), ERROR_SUCCESS) << report;
   EXPECT_EQ(ReadDword("Software\\Few", "v"), 7u);
