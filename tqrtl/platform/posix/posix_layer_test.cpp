@@ -52,29 +52,23 @@ TEST(ErrnoMappingTest, EveryMappedCodeHasASystemText) {
 // ReplaceFileA gives the replacement the replaced file's permissions, whatever
 // mode the replacement was made with.
 TEST(ReplaceFileTest, TheReplacementTakesThePermissionsOfTheReplacedFile) {
-  char dir_template[] = "/tmp/tqrtl_replace_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  const std::string dir = dir_template;
-  const std::string replaced = dir + "/replaced", replacement = dir + "/replacement";
-  for (const mode_t mode : {0600, 0640, 0755, 0444}) {
-    std::FILE* file = std::fopen(replaced.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fclose(file);
-    ASSERT_EQ(chmod(replaced.c_str(), mode), 0);
-    file = std::fopen(replacement.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fputs("new", file);
-    std::fclose(file);
-    ASSERT_EQ(chmod(replacement.c_str(), mode == 0600 ? 0666 : 0600), 0);
+  char dir[] = "/tmp/tqrtl_replace_XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string replaced = std::string(dir) + "/replaced", replacement = replaced + ".new";
+  for (const mode_t mode : {0640, 0444}) {
+    for (const std::string& path : {replaced, replacement}) {
+      std::FILE* file = std::fopen(path.c_str(), "w");
+      ASSERT_NE(file, nullptr);
+      std::fclose(file);
+      ASSERT_EQ(chmod(path.c_str(), path == replaced ? mode : 0600), 0);
+    }
     ASSERT_TRUE(ReplaceFileA(replaced.c_str(), replacement.c_str(), nullptr, 0, nullptr, nullptr));
     struct stat facts;
     ASSERT_EQ(stat(replaced.c_str(), &facts), 0);
     EXPECT_EQ(facts.st_mode & 07777, mode) << std::oct << mode;
-    EXPECT_EQ(facts.st_size, 3);
-    EXPECT_NE(access(replacement.c_str(), F_OK), 0);
     unlink(replaced.c_str());
   }
-  rmdir(dir.c_str());
+  rmdir(dir);
 }
 
 TEST(PosixPresenterTest, MessageBoxGoesThroughThePresenter) {
