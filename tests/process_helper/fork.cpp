@@ -6,6 +6,9 @@
 //                              TQLiteMutex: the child's ids are its own (so
 //                              the mutex is not its), and the thread's
 //                              handle names the child's thread there
+//   fork-mutex NAME ROUNDS     parent and child count under one TQLiteMutex
+//   fork-mutex-abandon NAME    the forked owner is killed; the parent
+//                              abandons and recovers the mutex
 //   fork-registry ROUNDS       parent and child write one key after the fork
 //   fork-registry-transaction  a child forked inside a transaction
 //   fork-event NAME            a named event shared by parent and child
@@ -16,7 +19,9 @@
 // name the check that failed, listed at each command.
 #if !defined(_WIN32)
 
+#include <sched.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -39,6 +44,21 @@ namespace {
 constexpr DWORD kPatience = 30000;  // ms a peer may take before the run is failed
 
 DWORD Tid() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+
+// A pipe to order two processes: one end writes a byte, the other waits.
+// After the fork each side keeps only its end, so a peer that dies ends the
+// wait (end of file) instead of leaving it hanging.
+struct Pipe {
+  int fds[2] = {-1, -1};
+  bool Open() { return pipe(fds) == 0; }
+  void KeepReadEnd() { close(fds[1]); }
+  void KeepWriteEnd() { close(fds[0]); }
+  bool Send() { return write(fds[1], "x", 1) == 1; }
+  bool Receive() {
+    char c;
+    return read(fds[0], &c, 1) == 1;
+  }
+};
 
 // 0 when `child` exited with 0; else prints its status and returns 5 (4
 // when it cannot be waited for).
@@ -121,6 +141,104 @@ int Ids(int argc, char** argv) {
 // --- fork-registry: 40 a call failed, 41 the child's first read came from
 // the parent's cache, 42 a value is missing or wrong, 43 the integrity check
 // failed.
+// --- fork-mutex: 20 Enter failed, 21 two processes inside at once, 22 the
+// owner recorded is not the caller, 23 recursion did not nest, 24 the
+// count is off.
+struct Shared {
+  long counter;
+  int inside;
+  int overlaps;
+};
+
+int Count(TQLiteMutex& mutex, Shared* shared, long rounds, bool nest) {
+  for (long i = 0; i < rounds; ++i) {
+    if (mutex.Enter(true) != TQLiteMutex::Acquired) return 20;
+    if (__atomic_exchange_n(&shared->inside, 1, __ATOMIC_SEQ_CST) != 0)
+      __atomic_add_fetch(&shared->overlaps, 1, __ATOMIC_SEQ_CST);
+    if (mutex.OwnerThreadId() != Tid()) return 22;
+    if (nest && i % 8 == 0) {
+      // One more level without waiting, while the other process may be
+      // queued behind this one.
+      if (mutex.Enter(false) != TQLiteMutex::Acquired || mutex.RecursionCount() != 2) return 23;
+      mutex.Leave();
+      if (mutex.RecursionCount() != 1) return 23;
+    }
+    // A read-modify-write that takes a while: any overlap loses counts.
+    const long value = __atomic_load_n(&shared->counter, __ATOMIC_RELAXED);
+    if (i % 64 == 0) sched_yield();
+    __atomic_store_n(&shared->counter, value + 1, __ATOMIC_RELAXED);
+    __atomic_store_n(&shared->inside, 0, __ATOMIC_SEQ_CST);
+    mutex.Leave();
+  }
+  return 0;
+}
+
+int Mutex(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const long rounds = std::atol(argv[2]);
+  TQLiteMutex mutex(argv[1]);
+  if (!mutex.IsValid()) return 3;
+  void* memory =
+      mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return 3;
+  auto* shared = static_cast<Shared*>(memory);
+  // Entered once before the fork, so the parent's cached id is in the copy.
+  if (mutex.Enter(true) != TQLiteMutex::Acquired) return 20;
+  mutex.Leave();
+  const pid_t child = fork();
+  if (child < 0) return 4;
+  if (child == 0) ChildExit(Count(mutex, shared, rounds, true));
+  const int mine = Count(mutex, shared, rounds, false);
+  const int reaped = Reap(child, "fork-mutex");
+  if (mine != 0) return mine;
+  if (reaped != 0) return reaped;
+  if (shared->overlaps != 0) {
+    std::fprintf(stderr, "fork-mutex: %d overlaps\n", shared->overlaps);
+    return 21;
+  }
+  if (shared->counter != 2 * rounds) {
+    std::fprintf(stderr, "fork-mutex: counted %ld of %ld\n", shared->counter, 2 * rounds);
+    return 24;
+  }
+  return 0;
+}
+
+// --- fork-mutex-abandon: 30 the child could not enter, 31 the parent took
+// the dead child's mutex as its own, 32 the owner is not seen gone, 33
+// Abandon/Recover did not free it.
+int MutexAbandon(int argc, char** argv) {
+  if (argc != 2) return 2;
+  TQLiteMutex mutex(argv[1]);
+  if (!mutex.IsValid()) return 3;
+  if (mutex.Enter(true) != TQLiteMutex::Acquired) return 30;
+  mutex.Leave();
+  Pipe entered;
+  if (!entered.Open()) return 3;
+  const pid_t child = fork();
+  if (child < 0) return 4;
+  if (child == 0) {
+    entered.KeepWriteEnd();
+    if (mutex.Enter(true) != TQLiteMutex::Acquired) ChildExit(30);
+    entered.Send();
+    for (;;) pause();
+  }
+  entered.KeepReadEnd();
+  if (!entered.Receive()) return 30;
+  kill(child, SIGKILL);
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return 4;
+  if (mutex.Enter(false) != TQLiteMutex::Busy) return 31;
+  if (mutex.OwnerThreadId() != static_cast<DWORD>(child) || !mutex.OwnerIsGone()) return 32;
+  mutex.Abandon();
+  if (mutex.Enter(true) != TQLiteMutex::Abandoned) return 33;
+  mutex.Recover();
+  if (mutex.Enter(false) != TQLiteMutex::Acquired) return 33;
+  if (mutex.OwnerThreadId() != Tid() || mutex.RecursionCount() != 1) return 33;
+  mutex.Leave();
+  return mutex.OwnerThreadId() == 0 ? 0 : 33;
+}
+
+// --- fork-registry: 40 a call failed, 41 the child's first read came from
 bool SetDword(HKEY key, const std::string& name, DWORD value) {
   return RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                         sizeof value) == ERROR_SUCCESS;
@@ -317,6 +435,8 @@ int Busy(int argc, char** argv) {
 }
 
 const ProcessCommand kIds("fork-ids", Ids);
+const ProcessCommand kMutex("fork-mutex", Mutex);
+const ProcessCommand kMutexAbandon("fork-mutex-abandon", MutexAbandon);
 const ProcessCommand kRegistry("fork-registry", Registry);
 const ProcessCommand kRegistryTransaction("fork-registry-transaction", RegistryTransaction);
 const ProcessCommand kEvent("fork-event", Event);

@@ -5,8 +5,11 @@
 //   shm-stress <name> <milliseconds> <seed>
 //   shm-hold-lock <name> <readyFile>
 //   shm-survive <name> <readyFile> <goFile> <abandonedFile> <seed>
+//   shm-fork-stress <name> <milliseconds> <seed>   (POSIX) makes the block,
+//       forks two children, and all three work in it at once, the children
+//       through the copies of the block and lock they inherited
 //
-// Exit codes: 0 success; 2 usage; 3 could not attach; 4 a piece's pattern
+// Exit codes: 0 success; 2 usage; 3 could not attach or create; 4 a piece's pattern
 // was overwritten; 5 the checker found a fault (printed on stderr); 6 an
 // allocation that must succeed failed; 7 Alloc did not report the
 // abandoned lock; 8 the recovered block never served an allocation.
@@ -21,6 +24,11 @@
 #include "tqrtl/core/TQLiteMutex.h"
 #include "tqrtl/ipc/SharedMemoryMgr.h"
 #include "tqrtl/ipc/internal/shared_free_list.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -117,14 +125,8 @@ int FreeAllAndCheck(SharedMemoryMgr& mgr, TQLiteMutex& lock, std::vector<Piece>&
   return sound ? 0 : 5;
 }
 
-int Stress(int argc, char** argv) {
-  if (argc != 4) return 2;
-  const TQString name = argv[1];
-  const auto duration = std::chrono::milliseconds(std::atoi(argv[2]));
-  const auto seed = static_cast<unsigned char>(std::atoi(argv[3]));
-  SharedMemoryMgr mgr;
-  if (!mgr.Attach(name)) return 3;
-  TQLiteMutex lock(name + "_mem_mutex");
+int StressFor(SharedMemoryMgr& mgr, TQLiteMutex& lock, std::chrono::milliseconds duration,
+              unsigned char seed) {
   std::mt19937 random(seed);
   std::vector<Piece> held;
   const auto end = std::chrono::steady_clock::now() + duration;
@@ -139,6 +141,62 @@ int Stress(int argc, char** argv) {
   }
   return FreeAllAndCheck(mgr, lock, held);
 }
+
+int Stress(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const TQString name = argv[1];
+  SharedMemoryMgr mgr;
+  if (!mgr.Attach(name)) return 3;
+  TQLiteMutex lock(name + "_mem_mutex");
+  return StressFor(mgr, lock, std::chrono::milliseconds(std::atoi(argv[2])),
+                   static_cast<unsigned char>(std::atoi(argv[3])));
+}
+
+#if !defined(_WIN32)
+int ForkStress(int argc, char** argv) {
+  if (argc != 4) return 2;
+  const TQString name = argv[1];
+  const auto duration = std::chrono::milliseconds(std::atoi(argv[2]));
+  const auto seed = static_cast<unsigned char>(std::atoi(argv[3]));
+  SharedMemoryMgr mgr(name, 64 * 1024, 16);
+  if (!mgr.IsValid()) return 3;
+  TQLiteMutex lock(name + "_mem_mutex");
+  // The block's lock is taken once before the forks, so the children's copy
+  // of this thread holds its cached id.
+  if (lock.Enter(true) != TQLiteMutex::Acquired) return 7;
+  const bool laidOut = CheckBlock(mgr, "before the fork");
+  lock.Leave();
+  if (!laidOut) return 5;
+  pid_t children[2];
+  for (int i = 0; i < 2; ++i) {
+    children[i] = fork();
+    if (children[i] < 0) return 9;
+    if (children[i] == 0) {
+      // The child leaves without destructors: the block and the lock are
+      // the parent's, which detaches them once.
+      const int code =
+          StressFor(mgr, lock, duration, static_cast<unsigned char>(seed + 40 * (i + 1)));
+      std::fflush(stderr);
+      _exit(code);
+    }
+  }
+  int result = StressFor(mgr, lock, duration, seed);
+  for (pid_t child : children) {
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      std::fprintf(stderr, "forked child: status %d\n", status);
+      if (result == 0) result = 9;
+    }
+  }
+  if (result == 0) {
+    if (lock.Enter(true) != TQLiteMutex::Acquired) return 7;
+    const bool sound = CheckBlock(mgr, "after the children");
+    lock.Leave();
+    if (!sound) return 5;
+  }
+  return result;
+}
+#endif
 
 // Attaches, takes the block's lock, leaves the block half-changed (a piece
 // whose tags say free but which is in no list) and waits to be killed.
@@ -200,5 +258,8 @@ int Survive(int argc, char** argv) {
 const ProcessCommand kStress("shm-stress", Stress);
 const ProcessCommand kHoldLock("shm-hold-lock", HoldLock);
 const ProcessCommand kSurvive("shm-survive", Survive);
+#if !defined(_WIN32)
+const ProcessCommand kForkStress("shm-fork-stress", ForkStress);
+#endif
 
 }  // namespace

@@ -30,6 +30,18 @@ TEST(ForkTest, ChildHasItsOwnIdsAndTheForkingThreadsHandleNamesIt) {
   EXPECT_EQ(RunHelper({"fork-ids", UniqueName("fork-ids")}), 0);
 }
 
+TEST(ForkTest, ParentAndChildNeverShareTheMutex) {
+  EXPECT_EQ(RunHelper({"fork-mutex", UniqueName("fork-mutex"), "20000"}), 0);
+}
+
+TEST(ForkTest, MutexOfAKilledForkedOwnerIsAbandonedAndRecovered) {
+  EXPECT_EQ(RunHelper({"fork-mutex-abandon", UniqueName("fork-abandon")}), 0);
+}
+
+TEST(ForkTest, ThreeProcessesShareOneHeapThroughInheritedCopies) {
+  EXPECT_EQ(RunHelper({"shm-fork-stress", UniqueName("fork-heap"), "1500", "5"}, 120000), 0);
+}
+
 TEST(ForkTest, ParentAndChildBothWriteTheRegistry) {
   ScratchRegistry store;
   EXPECT_EQ(RunHelper({"fork-registry", "200"}, 120000), 0);
