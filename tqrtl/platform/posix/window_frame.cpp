@@ -24,12 +24,13 @@ bool MessageCrossesThreads(std::uint32_t message, FrameKind kind) {
 
 DecodeStatus DecodeFrame(const std::uint8_t* data, std::size_t size, FrameDirection direction,
                          FrameHeader* header, std::size_t* consumed) {
+  if (size == 0) return DecodeStatus::kIncomplete;
   if (size < sizeof(FrameHeader)) {
     // A wrong magic is refused at once, so garbage never waits for more.
     std::uint32_t magic = 0;
     std::memcpy(&magic, data, size < sizeof magic ? size : sizeof magic);
     std::uint32_t want = kFrameMagic;
-    if (size > 0 && std::memcmp(&magic, &want, size < sizeof magic ? size : sizeof magic) != 0)
+    if (std::memcmp(&magic, &want, size < sizeof magic ? size : sizeof magic) != 0)
       return DecodeStatus::kMalformed;
     return DecodeStatus::kIncomplete;
   }

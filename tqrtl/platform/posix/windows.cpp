@@ -420,6 +420,12 @@ void MakeExitKey() {
   if (pthread_key_create(&g_exit_key, ThreadExit) == 0) g_exit_key_made = true;
 }
 
+// When the library is unloaded, threads that outlive it must not call
+// ThreadExit, which goes with it.
+[[gnu::destructor]] void DeleteExitKey() {
+  if (g_exit_key_made.exchange(false)) pthread_key_delete(g_exit_key);
+}
+
 ThreadState* State() {
   if (t_state != nullptr) return t_state;
   auto* state = new ThreadState;
