@@ -386,6 +386,17 @@ TEST(WindowsTest, WindowOfAnotherThreadIsServedByItsOwner) {
   owner.join();
   EXPECT_FALSE(IsWindow(window));
   CloseHandle(ready);
+
+  // A thread that ends takes its windows with it.
+  HWND left[2] = {};
+  std::thread([&] {
+    left[0] = MakeWindow();
+    left[1] = MakeWindow();
+  }).join();
+  ASSERT_NE(left[0], nullptr);
+  ASSERT_NE(left[1], nullptr);
+  EXPECT_FALSE(IsWindow(left[0]));
+  EXPECT_FALSE(IsWindow(left[1]));
 }
 
 }  // namespace

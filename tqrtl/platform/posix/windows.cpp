@@ -453,7 +453,7 @@ std::shared_ptr<Window> FindOwned(ThreadState* ts, std::uint32_t handle) {
   return nullptr;
 }
 
-void DropAccepted(ThreadState* ts, const std::shared_ptr<Conn>& conn) {
+void DropAccepted(ThreadState* ts, std::shared_ptr<Conn> conn) {
   CloseConn(conn.get());
   auto& list = ts->accepted;
   list.erase(std::remove(list.begin(), list.end(), conn), list.end());
@@ -467,7 +467,8 @@ void DropOutgoing(ThreadState* ts, const std::shared_ptr<Conn>& conn) {
 
 // RemoveWindow: the window is gone for every thread and process: its files
 // are removed, its socket and its connections closed.
-void RemoveWindow(ThreadState* ts, const std::shared_ptr<Window>& w) {
+// (`w` by value: callers may pass an element of the lists it edits.)
+void RemoveWindow(ThreadState* ts, std::shared_ptr<Window> w) {
   {
     std::lock_guard<std::mutex> lock(G().mutex);
     G().windows.erase(w->handle);
