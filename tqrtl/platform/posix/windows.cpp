@@ -562,6 +562,8 @@ ReadResult ReadSome(Conn* c, FrameDirection direction) {
     c->end -= c->begin;
     c->begin = 0;
   }
+  // Never a read of 0 bytes, which would look like the peer's close.
+  if (c->end == c->buf.size()) c->buf.resize(c->buf.size() + kReadChunk);
   for (;;) {
     const ssize_t n = read(c->fd, c->buf.data() + c->end, c->buf.size() - c->end);
     if (n > 0) {
