@@ -103,6 +103,11 @@ TQRTL_API bool IsLoadableElf(const void* image, size_t size);
 // `name`.
 TQRTL_API std::string Fold(std::string_view name);
 
+// FreeCodeModule: FreeLibrary of a module that LoadLibraryA loaded
+// (modules.cpp): gives back one load, unloading the module with the last.
+// FALSE with ERROR_INVALID_HANDLE for any other handle.
+BOOL FreeCodeModule(HMODULE module);
+
 // The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
 // items in Windows' form, the number items as numbers.
 struct NumericLocale {
