@@ -257,7 +257,9 @@ bool CreateTable(const std::string& dir, const std::string& path, size_t size) {
   return true;
 }
 
-std::atomic<SharedAtomTable*> g_tables[2];
+// The process's two tables: objects of the library, not of the heap, whose
+// mappings stay for the life of the process (or of the library).
+constinit SharedAtomTable g_process_tables[2];
 
 }  // namespace
 
@@ -316,24 +318,27 @@ std::unique_ptr<SharedAtomTable> SharedAtomTable::Open(const std::string& dir, c
 }
 
 SharedAtomTable* SharedAtomTable::ForProcess(Kind kind) {
-  std::atomic<SharedAtomTable*>& slot = g_tables[kind == kGlobalAtoms ? 0 : 1];
-  SharedAtomTable* table = slot.load(std::memory_order_acquire);
-  if (table != nullptr) return table;
+  SharedAtomTable& table = g_process_tables[kind == kGlobalAtoms ? 0 : 1];
+  if (table.base_.load(std::memory_order_acquire) != nullptr) return &table;
   // No process-local lock: two threads may both open the table, and the
   // one that loses the race unmaps its copy. (Nothing here can be left held
   // by a thread of the parent in a child made by fork().)
   std::unique_ptr<SharedAtomTable> opened =
       Open(NamespaceDirectory(), kind == kGlobalAtoms ? ".atoms" : ".messages");
   if (opened == nullptr) return nullptr;
-  if (slot.compare_exchange_strong(table, opened.get(), std::memory_order_acq_rel))
-    return opened.release();  // kept for the life of the process
-  return table;
+  void* expected = nullptr;
+  if (table.base_.compare_exchange_strong(expected, opened->base_.load(),
+                                          std::memory_order_acq_rel))
+    opened->owns_ = false;  // the process's table maps it now
+  return &table;
 }
 
-SharedAtomTable::~SharedAtomTable() { munmap(base_, size_); }
+SharedAtomTable::~SharedAtomTable() {
+  if (owns_) munmap(base_.load(), size_);
+}
 
 DWORD SharedAtomTable::Lock() {
-  pthread_mutex_t* lock = LockOf(base_);
+  pthread_mutex_t* lock = LockOf(base_.load(std::memory_order_acquire));
   struct timespec deadline;
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += kLockSeconds;
@@ -349,7 +354,9 @@ DWORD SharedAtomTable::Lock() {
   return rc == ETIMEDOUT ? static_cast<DWORD>(ERROR_TIMEOUT) : static_cast<DWORD>(ERROR_FILE_INVALID);
 }
 
-void SharedAtomTable::Unlock() { pthread_mutex_unlock(LockOf(base_)); }
+void SharedAtomTable::Unlock() {
+  pthread_mutex_unlock(LockOf(base_.load(std::memory_order_acquire)));
+}
 
 ATOM SharedAtomTable::Add(const char* name, size_t length) {
   DWORD error = Lock();

@@ -43,6 +43,7 @@
 #define TQRTL_PLATFORM_POSIX_ATOM_TABLE_H_
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -139,6 +140,9 @@ class TQRTL_API SharedAtomTable {
   enum Kind { kGlobalAtoms, kWindowMessages };
   static SharedAtomTable* ForProcess(Kind kind);
 
+  // An empty table: the process's own tables start so (ForProcess).
+  constexpr SharedAtomTable()
+      : base_(nullptr), size_(AtomTableBytes(kMaxAtomSlots)), owns_(false) {}
   ~SharedAtomTable();
   SharedAtomTable(const SharedAtomTable&) = delete;
   SharedAtomTable& operator=(const SharedAtomTable&) = delete;
@@ -156,12 +160,13 @@ class TQRTL_API SharedAtomTable {
   // (EOWNERDEAD repaired). Tests use them to die while holding it.
   DWORD Lock();
   void Unlock();
-  AtomTableImage image() const { return AtomTableImage(base_, size_); }
+  AtomTableImage image() const { return AtomTableImage(base_.load(std::memory_order_acquire), size_); }
 
  private:
-  SharedAtomTable(void* base, size_t size) : base_(base), size_(size) {}
-  void* base_;
+  SharedAtomTable(void* base, size_t size) : base_(base), size_(size), owns_(true) {}
+  std::atomic<void*> base_;  // set once
   size_t size_;
+  bool owns_;  // unmaps the table when destroyed
 };
 
 }  // namespace tqrtl::posix

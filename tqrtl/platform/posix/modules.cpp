@@ -108,14 +108,14 @@ struct TableNode {
 TableNode* g_tables = nullptr;
 
 // The modules LoadLibraryA loaded as code: each one's loader handle and the
-// loads that FreeLibrary has not yet given back (one dlclose each). Never
-// destroyed, so FreeLibrary works in code that runs at exit.
+// loads that FreeLibrary has not yet given back (one dlclose each). An
+// object of the library, so that a dlclose of the library frees it.
 pthread_mutex_t g_loaded_lock = PTHREAD_MUTEX_INITIALIZER;
 struct Loaded {
   void* handle;
   int loads;
 };
-std::map<HMODULE, Loaded>* const g_loaded = new std::map<HMODULE, Loaded>;
+std::map<HMODULE, Loaded> g_loaded;
 
 // The file names a Win32 module name may stand for here, in the order they
 // are tried: the name itself; then, for "Name.dll" or a name without an
@@ -170,7 +170,7 @@ HMODULE Register(void* handle) {
   }
   const auto module = static_cast<HMODULE>(where.dli_fbase);
   pthread_mutex_lock(&g_loaded_lock);
-  Loaded& loaded = (*g_loaded)[module];
+  Loaded& loaded = g_loaded[module];
   loaded.handle = handle;
   ++loaded.loads;
   pthread_mutex_unlock(&g_loaded_lock);
@@ -205,14 +205,14 @@ void tqrtl::posix::ModulesForkRelease() {
 
 BOOL tqrtl::posix::FreeCodeModule(HMODULE module) {
   pthread_mutex_lock(&g_loaded_lock);
-  const auto found = g_loaded->find(module);
-  if (found == g_loaded->end()) {
+  const auto found = g_loaded.find(module);
+  if (found == g_loaded.end()) {
     pthread_mutex_unlock(&g_loaded_lock);
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   void* handle = found->second.handle;
-  if (--found->second.loads == 0) g_loaded->erase(found);
+  if (--found->second.loads == 0) g_loaded.erase(found);
   pthread_mutex_unlock(&g_loaded_lock);
   // Outside the lock: the module's destructors may call into the layer.
   dlclose(handle);
