@@ -48,8 +48,8 @@ void Exercise(std::vector<unsigned char>& bytes, std::uint32_t slots) {
   (void)image.Add("Gamma", 5, &atom);
 }
 
-const char* const kNames[] = {"alpha", "ALPHA", "Alpha", "beta", "BETA",
-                              "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "x"};
+const char* const kNames[] = {
+    "alpha", "ALPHA", "Alpha", "beta", "BETA", "\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89", "x"};
 constexpr size_t kNameCount = sizeof kNames / sizeof kNames[0];
 
 struct Entry {

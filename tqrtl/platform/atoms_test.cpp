@@ -126,10 +126,11 @@ TEST(GlobalAtomTest, IntegerAtomsAreDigitsOnlyAndNeverCounted) {
     const char* name;
     ATOM atom;  // 0: refused; 0xC000: a string atom
   } kCases[] = {
-      {"#123", 0x7B},   {"#0123", 0x7B},  {"#49151", 0xBFFF}, {MAKEINTATOM(77), 0x4D},
-      {"#0", 0},        {"#49152", 0},    {"#65535", 0},      {"#65536", 0},
-      {MAKEINTATOM(0xC000), 0},           {"#12a", 0xC000},   {"#", 0xC000},
-      {"# 5", 0xC000},  {"#-1", 0xC000},
+      {"#123", 0x7B},          {"#0123", 0x7B}, {"#49151", 0xBFFF},
+      {MAKEINTATOM(77), 0x4D}, {"#0", 0},       {"#49152", 0},
+      {"#65535", 0},           {"#65536", 0},   {MAKEINTATOM(0xC000), 0},
+      {"#12a", 0xC000},        {"#", 0xC000},   {"# 5", 0xC000},
+      {"#-1", 0xC000},
   };
   for (const auto& c : kCases) {
     const bool integer = reinterpret_cast<ULONG_PTR>(c.name) <= 0xFFFF;

@@ -351,7 +351,8 @@ DWORD SharedAtomTable::Lock() {
     pthread_mutex_consistent(lock);
     return ERROR_SUCCESS;
   }
-  return rc == ETIMEDOUT ? static_cast<DWORD>(ERROR_TIMEOUT) : static_cast<DWORD>(ERROR_FILE_INVALID);
+  return rc == ETIMEDOUT ? static_cast<DWORD>(ERROR_TIMEOUT)
+                         : static_cast<DWORD>(ERROR_FILE_INVALID);
 }
 
 void SharedAtomTable::Unlock() {

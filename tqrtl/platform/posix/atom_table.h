@@ -42,8 +42,8 @@
 #ifndef TQRTL_PLATFORM_POSIX_ATOM_TABLE_H_
 #define TQRTL_PLATFORM_POSIX_ATOM_TABLE_H_
 
-#include <cstddef>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -140,7 +140,8 @@ class TQRTL_API SharedAtomTable {
   enum Kind { kGlobalAtoms, kWindowMessages };
   static SharedAtomTable* ForProcess(Kind kind);
 
-  // An empty table: the process's own tables start so (ForProcess).
+  // An empty table, not to be used: the process's own tables start so, and
+  // ForProcess hands them their mapping.
   constexpr SharedAtomTable()
       : base_(nullptr), size_(AtomTableBytes(kMaxAtomSlots)), owns_(false) {}
   ~SharedAtomTable();
@@ -160,7 +161,9 @@ class TQRTL_API SharedAtomTable {
   // (EOWNERDEAD repaired). Tests use them to die while holding it.
   DWORD Lock();
   void Unlock();
-  AtomTableImage image() const { return AtomTableImage(base_.load(std::memory_order_acquire), size_); }
+  AtomTableImage image() const {
+    return AtomTableImage(base_.load(std::memory_order_acquire), size_);
+  }
 
  private:
   SharedAtomTable(void* base, size_t size) : base_(base), size_(size), owns_(true) {}

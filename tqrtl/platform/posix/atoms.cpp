@@ -115,9 +115,8 @@ ATOM WINAPI GlobalDeleteAtom(ATOM atom) {
 
 UINT WINAPI RegisterWindowMessageA(LPCSTR name) {
   // Every name is a text here, "#12" too: the numbers are 0xC000..0xFFFF.
-  const size_t length = reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF
-                            ? 0
-                            : strnlen(name, kMaxAtomLength + 1);
+  const size_t length =
+      reinterpret_cast<ULONG_PTR>(name) <= 0xFFFF ? 0 : strnlen(name, kMaxAtomLength + 1);
   if (length == 0 || length > kMaxAtomLength) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

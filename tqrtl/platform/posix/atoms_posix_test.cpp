@@ -101,8 +101,8 @@ TEST_F(AtomTableFileTest, DamagedTablesFailCleanly) {
       {"slot size", [](int fd) { Put32(fd, 12, 256); }, ERROR_FILE_INVALID, 0},
       {"high past the slots", [](int fd) { Put32(fd, kHighOffset, 0x4001); }, ERROR_FILE_INVALID,
        0},
-      {"cut short", [size](int fd) { ASSERT_EQ(ftruncate(fd, size - 260), 0); },
-       ERROR_FILE_INVALID, 0},
+      {"cut short", [size](int fd) { ASSERT_EQ(ftruncate(fd, size - 260), 0); }, ERROR_FILE_INVALID,
+       0},
       {"grown", [size](int fd) { ASSERT_EQ(ftruncate(fd, size + 4096), 0); }, ERROR_FILE_INVALID,
        0},
       {"empty", [](int fd) { ASSERT_EQ(ftruncate(fd, 0), 0); }, ERROR_FILE_INVALID, 0},
@@ -249,8 +249,7 @@ TEST(AtomForkTest, ChildrenUseTheTableWhileAThreadOfTheParentDoes) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       char text[256];
-      if (GlobalGetAtomNameA(parent_atom, text, sizeof text) == 0 || parent_name != text)
-        _exit(2);
+      if (GlobalGetAtomNameA(parent_atom, text, sizeof text) == 0 || parent_name != text) _exit(2);
       const ATOM atom = GlobalAddAtomA(child_name.c_str());
       if (atom == 0 || GlobalFindAtomA(child_name.c_str()) != atom) _exit(3);
       _exit(GlobalDeleteAtom(atom) == 0 ? 0 : 4);

@@ -303,7 +303,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
     path = info.path;
     return true;
   });
-  void* handle = !known        ? nullptr
+  void* handle = !known       ? nullptr
                  : is_program ? dlopen(nullptr, RTLD_LAZY)
                               : dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
   if (handle == nullptr) {
