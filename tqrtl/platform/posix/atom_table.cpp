@@ -339,10 +339,16 @@ SharedAtomTable::~SharedAtomTable() {
 
 DWORD SharedAtomTable::Lock() {
   pthread_mutex_t* lock = LockOf(base_.load(std::memory_order_acquire));
-  struct timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_sec += kLockSeconds;
-  const int rc = pthread_mutex_timedlock(lock, &deadline);
+  // A free lock, or one whose holder died, is taken at once. (The try also
+  // keeps thread checkers right about a dead holder's lock, which some of
+  // them only follow through trylock and lock.)
+  int rc = pthread_mutex_trylock(lock);
+  if (rc == EBUSY) {
+    struct timespec deadline;
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += kLockSeconds;
+    rc = pthread_mutex_timedlock(lock, &deadline);
+  }
   if (rc == 0) return ERROR_SUCCESS;
   if (rc == EOWNERDEAD) {
     // Its holder died, perhaps between two stores of an update: every such
