@@ -3,8 +3,8 @@
 // tests/process_helper/atoms.cpp): the same calls run against Windows
 // (under Wine) and against the POSIX layer.
 //
-// The tables are the user's own and outlive the test, so every text here is
-// unique to the run (or, for fixed texts, deleted as often as it is added).
+// The tables are the user's own and outlive the test, so every atom here is
+// unique to the run, or deleted as often as it is added.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -210,14 +210,15 @@ TEST(GlobalAtomTest, ProcessesAddingAndDeletingAtOnceKeepTheCount) {
   EXPECT_EQ(GlobalFindAtomA(name.c_str()), 0);
 }
 
+// Message names are never freed, so these are fixed ones, not one per run.
 TEST(RegisterWindowMessageTest, OneNumberForANameInEveryProcess) {
-  const std::string name = UniqueName("TQ_Message");
+  const std::string name = "TQRTL_Test_Message";
   const UINT number = RegisterWindowMessageA(name.c_str());
   ASSERT_GE(number, 0xC000u);
   ASSERT_LE(number, 0xFFFFu);
   EXPECT_EQ(RegisterWindowMessageA(Lower(name).c_str()), number);
   EXPECT_EQ(RunHelper({"message-number", Upper(name), std::to_string(number)}), 0);
-  EXPECT_NE(RegisterWindowMessageA(UniqueName("TQ_Other").c_str()), number);
+  EXPECT_NE(RegisterWindowMessageA("TQRTL_Test_Other_Message"), number);
 
   SetLastError(0);
   EXPECT_EQ(RegisterWindowMessageA(""), 0u);
