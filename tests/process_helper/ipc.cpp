@@ -12,6 +12,8 @@
 //           variable before the start (without it the variable is removed,
 //           and a slave falls back on the registry value)
 //       --timeout MS      the endpoint's send time-out (default 0)
+//       --stop-on-hang    stops and deletes the endpoint as soon as message
+//           0x505 has begun to sleep (exit 0)
 //     Once up, writes "WINDOW PID" to the file READY and serves until its
 //     window is closed (exit 0); exits 3 when the start fails, 4 when
 //     nobody closes the window within 120 s.
@@ -84,6 +86,12 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::fputs(text.c_str(), f);
   std::fclose(f);
   std::rename(temporary.c_str(), path.c_str());
+}
+
+bool Exists(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f != nullptr) std::fclose(f);
+  return f != nullptr;
 }
 
 class TestReceiver : public TQIPC_MessageHandler {
@@ -182,36 +190,48 @@ int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
   std::string vote = "yes";
   const char* master = nullptr;
   unsigned timeout = 0;
-  for (int i = 3; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--vote") == 0) vote = argv[i + 1];
-    else if (std::strcmp(argv[i], "--master") == 0) master = argv[i + 1];
-    else if (std::strcmp(argv[i], "--timeout") == 0) timeout = std::strtoul(argv[i + 1], nullptr, 10);
+  bool stopOnHang = false;
+  for (int i = 3; i < argc; ++i) {
+    const bool valued = i + 1 < argc;
+    if (std::strcmp(argv[i], "--stop-on-hang") == 0) stopOnHang = true;
+    else if (valued && std::strcmp(argv[i], "--vote") == 0) vote = argv[++i];
+    else if (valued && std::strcmp(argv[i], "--master") == 0) master = argv[++i];
+    else if (valued && std::strcmp(argv[i], "--timeout") == 0) timeout = std::strtoul(argv[++i], nullptr, 10);
     else return 64;
   }
   const std::string variable = "TQIPC_" + name + "_ENV_VAR";
   SetEnvironmentVariableA(variable.c_str(), master);
 
-  TQIPC_Object endpoint(role, name.c_str(), nullptr, timeout);  // titled by its role
-  TestReceiver receiver(&endpoint, vote);
-  endpoint.EventRegister(&receiver);
-  if (!endpoint.TQIPC_Start(role, name.c_str(), nullptr, timeout)) {
-    endpoint.TQIPC_Stop();
-    endpoint.EventUnregister(&receiver);
-    return 3;
-  }
-  const DWORD window =
-      static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(endpoint.TQIPC_Window()));
-  WriteFile(g_ready, std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
-  int code = 4;
-  for (int waited = 0; waited < 120000; waited += 20) {
-    if (endpoint.TQIPC_Window() == nullptr) {
-      code = 0;
-      break;
+  // On the heap, so that a memory checker sees any use after the delete.
+  auto* endpoint = new TQIPC_Object(role, name.c_str(), nullptr, timeout);  // titled by role
+  auto* receiver = new TestReceiver(endpoint, vote);
+  endpoint->EventRegister(receiver);
+  int code = 3;
+  if (endpoint->TQIPC_Start(role, name.c_str(), nullptr, timeout)) {
+    const DWORD window =
+        static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(endpoint->TQIPC_Window()));
+    WriteFile(g_ready, std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
+    code = 4;
+    const std::string hang = g_ready + ".hang";
+    for (int waited = 0; waited < 120000; waited += 20) {
+      if (endpoint->TQIPC_Window() == nullptr) {
+        code = 0;
+        break;
+      }
+      if (stopOnHang && Exists(hang)) {
+        // Stopped while the receiver still sleeps: TQIPC_Stop gives up on
+        // the thread after 1000 ms and cuts it off.
+        code = 0;
+        break;
+      }
+      Sleep(20);
     }
-    Sleep(20);
   }
-  endpoint.TQIPC_Stop();
-  endpoint.EventUnregister(&receiver);
+  endpoint->TQIPC_Stop();
+  endpoint->EventUnregister(receiver);
+  delete receiver;
+  delete endpoint;
+  if (stopOnHang) Sleep(1000);  // the cut-off thread ends meanwhile
   return code;
 }
 

@@ -102,6 +102,17 @@ std::string PidAnswer(const Endpoint& e) {
   return "0 2 " + std::to_string(e.pid);
 }
 
+// Removes the registry value by which a master of connection `name` was
+// published.
+void DeleteBackup(const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vantor\\IPC", 0, KEY_ALL_ACCESS, &key) ==
+      ERROR_SUCCESS) {
+    RegDeleteValueA(key, ("TQIPC_" + name + "_ENV_VAR").c_str());
+    RegCloseKey(key);
+  }
+}
+
 // A connection between two helpers; the slave finds the master through the
 // environment variable.
 struct Pair {
@@ -115,12 +126,7 @@ struct Pair {
   ~Pair() {
     slave.reset();
     master.reset();
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vantor\\IPC", 0, KEY_ALL_ACCESS, &key) ==
-        ERROR_SUCCESS) {
-      RegDeleteValueA(key, ("TQIPC_" + name + "_ENV_VAR").c_str());
-      RegCloseKey(key);
-    }
+    DeleteBackup(name);
   }
   std::string name;
   std::unique_ptr<Endpoint> master, slave;
@@ -233,6 +239,9 @@ TEST(TQIPCObjectTest, SlaveFindsTheMasterThroughTheRegistry) {
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), stored.type);
   EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(master->window)),
             stored.Dword());
+  slave.reset();
+  master.reset();
+  DeleteBackup(name);
 }
 
 TEST(TQIPCObjectTest, SlaveDoesNotStartWithoutALiveMaster) {
@@ -245,11 +254,7 @@ TEST(TQIPCObjectTest, SlaveDoesNotStartWithoutALiveMaster) {
   // The master's window is gone; the registry still names it.
   EXPECT_EQ(3, Launch("ipc-slave", pair.name, {"--master", stale})->exitCode);
   EXPECT_EQ(3, Launch("ipc-slave", pair.name)->exitCode);
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Vantor\\IPC", 0,
-                                         KEY_ALL_ACCESS, &key));
-  RegDeleteValueA(key, ("TQIPC_" + pair.name + "_ENV_VAR").c_str());
-  RegCloseKey(key);
+  DeleteBackup(pair.name);
   EXPECT_EQ(3, Launch("ipc-slave", pair.name)->exitCode);
 }
 
@@ -299,6 +304,22 @@ TEST(TQIPCObjectTest, BothSidesSendToEachOtherAtOnce) {
     EXPECT_EQ("0 1 1", fromMaster);
     EXPECT_EQ("0 1 1", fromSlave);
   }
+}
+
+// The helper stops and deletes its endpoint while a receiver still sleeps
+// in this message: the receiver finishes and answers, and the thread, cut
+// off from the deleted object, ends without touching it (a memory checker
+// build would see it).
+TEST(TQIPCObjectTest, StopOutlastedByAReceiver) {
+  const std::string name = UniqueName("ipc");
+  auto master = Launch("ipc-master", name, {"--stop-on-hang"});
+  ASSERT_TRUE(master->Up());
+  auto reply = Ask(master->window, 0x505, 2500, 0);
+  ASSERT_TRUE(reply.has_value());
+  EXPECT_EQ(TQIPC::Reply::ReplyBool, reply->Type());
+  EXPECT_EQ(0, master->child.Wait(60000));
+  master->window = nullptr;
+  DeleteBackup(name);
 }
 
 TEST(TQIPCObjectTest, OneEndpointPerProcess) {
