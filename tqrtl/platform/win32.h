@@ -1180,6 +1180,33 @@ TQRTL_API int _vscprintf(const char* format, va_list arguments);
 TQRTL_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 TQRTL_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
+// Global atoms: 16-bit numbers for texts, shared by every process of the
+// user and outliving the process that added them (see
+// tqrtl/platform/README.md). Texts match ignoring case and keep the spelling
+// of their first add. String atoms are 0xC000..0xFFFF, counted: each add
+// raises the count, each delete lowers it, and a freed number is used again.
+// "#" and decimal digits only, or MAKEINTATOM(n), is the integer atom n
+// (1..0xBFFF), never counted or freed. A text has 1..255 bytes; an empty or
+// longer one, an integer out of range or a null name gives 0 with
+// ERROR_INVALID_PARAMETER. GlobalFindAtomA fails with ERROR_FILE_NOT_FOUND.
+// GlobalGetAtomNameA returns the length without the NUL; when the name and
+// its NUL do not fit in `size` bytes it writes what fits (NUL-terminated)
+// and fails with 0 and ERROR_MORE_DATA. An atom not in use gives 0 with
+// ERROR_INVALID_HANDLE, atom 0 ERROR_INVALID_PARAMETER. GlobalDeleteAtom
+// returns 0 on success (the last error untouched) and the atom itself on
+// failure (ERROR_INVALID_HANDLE). A full table (0x4000 texts) fails with
+// ERROR_NOT_ENOUGH_MEMORY, a damaged one with ERROR_FILE_INVALID.
+// RegisterWindowMessageA: the number 0xC000..0xFFFF of a message name, the
+// same in every process of the user, case ignored, never freed; a table of
+// its own, apart from the atoms. "" or null gives 0 with
+// ERROR_INVALID_PARAMETER.
+#define MAXINTATOM 0xC000
+TQRTL_API ATOM WINAPI GlobalAddAtomA(LPCSTR name);
+TQRTL_API ATOM WINAPI GlobalFindAtomA(LPCSTR name);
+TQRTL_API UINT WINAPI GlobalGetAtomNameA(ATOM atom, LPSTR buffer, int size);
+TQRTL_API ATOM WINAPI GlobalDeleteAtom(ATOM atom);
+TQRTL_API UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+
 // Temporary files. GetTempPathA: the directory named by TMPDIR (made
 // absolute), else /tmp, always ending in the path separator. Returns its
 // length without the NUL, or, when `size` is too small, the size needed with
