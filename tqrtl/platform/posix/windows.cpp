@@ -151,6 +151,7 @@ Globals& G() {
 }
 
 thread_local ThreadState* t_state = nullptr;
+std::atomic<std::uint32_t> g_next_handle{0};  // SetNextWindowHandle
 
 pthread_key_t g_exit_key;
 std::once_flag g_exit_key_once;
@@ -367,7 +368,8 @@ bool ClaimHandle(Window* w) {
   bool done = false;
   DWORD error = ERROR_NO_SYSTEM_RESOURCES;
   for (int attempt = 0; attempt < 64 && !done; ++attempt) {
-    const std::uint32_t handle = pick(G().random);
+    std::uint32_t handle = g_next_handle.exchange(0);
+    if (handle < kMinHandle || handle > kMaxHandle) handle = pick(G().random);
     const std::string info_path = dir + "/" + EntryName(handle, 'w');
     int info = Sys().open(info_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                           0600);
@@ -889,6 +891,8 @@ bool ReadWindowInfo(HWND window, WindowInfo* info) {
 }
 
 std::string WindowDirectory() { return DirectoryPath(); }
+
+void SetNextWindowHandle(DWORD handle) { g_next_handle = handle; }
 
 void WindowsForkPrepare() {
   G().claim_mutex.lock();

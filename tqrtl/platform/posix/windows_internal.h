@@ -25,6 +25,11 @@ TQRTL_API bool ReadWindowInfo(HWND window, WindowInfo* info);
 // (<namespace directory>/.windows); made by the first CreateWindowExA.
 TQRTL_API std::string WindowDirectory();
 
+// SetNextWindowHandle: the handle the next CreateWindowExA of this process
+// tries first (if it is free), so a test can make a handle number be used
+// again. 0 goes back to random handles only.
+TQRTL_API void SetNextWindowHandle(DWORD handle);
+
 }  // namespace tqrtl::posix
 
 #endif  // TQRTL_PLATFORM_POSIX_WINDOWS_INTERNAL_H_
