@@ -307,9 +307,9 @@ TEST(TQIPCObjectTest, BothSidesSendToEachOtherAtOnce) {
 }
 
 // The helper stops and deletes its endpoint while a receiver still sleeps
-// in this message: the receiver finishes and answers, and the thread, cut
-// off from the deleted object, ends without touching it (a memory checker
-// build would see it).
+// in this message, past TQIPC_Stop's wait for the thread: the receiver
+// still finishes and answers, and the helper, which has deleted the
+// endpoint meanwhile, ends cleanly (under a memory checker too).
 TEST(TQIPCObjectTest, StopOutlastedByAReceiver) {
   const std::string name = UniqueName("ipc");
   auto master = Launch("ipc-master", name, {"--stop-on-hang"});
