@@ -24,6 +24,8 @@
 #include "tqrtl/files/TQStorage.h"
 #include "tqrtl/files/TQStream.h"
 #include "tqrtl/ipc/SharedMemoryMgr.h"
+#include "tqrtl/ipc/TQIPC_Messages.h"
+#include "tqrtl/ipc/TQIPC_Object.h"
 #include "tqrtl/registry/RegAPI.h"
 #include "tqrtl/registry/Registry.h"
 #include "tqrtl/registry/RegistryValue.h"

@@ -87,6 +87,7 @@ typedef std::uintptr_t UINT_PTR;
 typedef std::intptr_t LONG_PTR;
 typedef std::uintptr_t ULONG_PTR;
 typedef std::uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef LONG_PTR SSIZE_T;
 typedef UINT_PTR WPARAM;
@@ -156,6 +157,7 @@ typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 typedef INT_PTR(WINAPI* FARPROC)();
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 typedef LPTHREAD_START_ROUTINE PTHREAD_START_ROUTINE;
@@ -584,6 +586,8 @@ typedef IStream* LPSTREAM;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_INVALID_INDEX 1413L
 #define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176L
 #define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_TIMEOUT 1460L
@@ -816,6 +820,8 @@ typedef IStream* LPSTREAM;
 #define SMTO_BLOCK 0x0001
 #define SMTO_ABORTIFHUNG 0x0002
 #define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 #define WHITE_BRUSH 0
@@ -1017,6 +1023,39 @@ TQRTL_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsLength
                                           LPDWORD maxValueLength, LPDWORD securityDescriptor,
                                           PFILETIME lastWriteTime);
 
+// Windows and messages. A window is a message endpoint that other processes
+// of the same user can reach; nothing is drawn. See tqrtl/platform/README.md
+// ("Windows and messages") for the model, the limits and the failures.
+TQRTL_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
+TQRTL_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName,
+                                      DWORD style, int x, int y, int width, int height,
+                                      HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+TQRTL_API BOOL WINAPI DestroyWindow(HWND window);
+TQRTL_API BOOL WINAPI ShowWindow(HWND window, int command);
+TQRTL_API BOOL WINAPI UpdateWindow(HWND window);
+TQRTL_API BOOL WINAPI IsWindow(HWND window);
+TQRTL_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+TQRTL_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+TQRTL_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+TQRTL_API BOOL WINAPI TranslateMessage(const MSG* msg);
+TQRTL_API LRESULT WINAPI DispatchMessageA(const MSG* msg);
+TQRTL_API void WINAPI PostQuitMessage(int exitCode);
+TQRTL_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam, UINT flags, UINT timeoutMs,
+                                             PDWORD_PTR result);
+TQRTL_API BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM lParam);
+TQRTL_API int WINAPI GetClassNameA(HWND window, LPSTR className, int maxCount);
+TQRTL_API int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
+TQRTL_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+// Enough for filling a WNDCLASSEXA: the stock icon, cursor and brushes are
+// distinct non-null values that the layer never draws with.
+TQRTL_API HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
+TQRTL_API HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
+TQRTL_API HGDIOBJ WINAPI GetStockObject(int object);
+
 // Message boxes (through the installed presenter, see tqplatform.h).
 TQRTL_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 TQRTL_API BOOL WINAPI MessageBeep(UINT type);
@@ -1140,6 +1179,33 @@ TQRTL_API int _vscprintf(const char* format, va_list arguments);
 // process's own (environ): not safe while another thread changes it.
 TQRTL_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 TQRTL_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+
+// Global atoms: 16-bit numbers for texts, shared by every process of the
+// user and outliving the process that added them (see
+// tqrtl/platform/README.md). Texts match ignoring case and keep the spelling
+// of their first add. String atoms are 0xC000..0xFFFF, counted: each add
+// raises the count, each delete lowers it, and a freed number is used again.
+// "#" and decimal digits only, or MAKEINTATOM(n), is the integer atom n
+// (1..0xBFFF), never counted or freed. A text has 1..255 bytes; an empty or
+// longer one, an integer out of range or a null name gives 0 with
+// ERROR_INVALID_PARAMETER. GlobalFindAtomA fails with ERROR_FILE_NOT_FOUND.
+// GlobalGetAtomNameA returns the length without the NUL; when the name and
+// its NUL do not fit in `size` bytes it writes what fits (NUL-terminated)
+// and fails with 0 and ERROR_MORE_DATA. An atom not in use gives 0 with
+// ERROR_INVALID_HANDLE, atom 0 ERROR_INVALID_PARAMETER. GlobalDeleteAtom
+// returns 0 on success (the last error untouched) and the atom itself on
+// failure (ERROR_INVALID_HANDLE). A full table (0x4000 texts) fails with
+// ERROR_NOT_ENOUGH_MEMORY, a damaged one with ERROR_FILE_INVALID.
+// RegisterWindowMessageA: the number 0xC000..0xFFFF of a message name, the
+// same in every process of the user, case ignored, never freed; a table of
+// its own, apart from the atoms. "" or null gives 0 with
+// ERROR_INVALID_PARAMETER.
+#define MAXINTATOM 0xC000
+TQRTL_API ATOM WINAPI GlobalAddAtomA(LPCSTR name);
+TQRTL_API ATOM WINAPI GlobalFindAtomA(LPCSTR name);
+TQRTL_API UINT WINAPI GlobalGetAtomNameA(ATOM atom, LPSTR buffer, int size);
+TQRTL_API ATOM WINAPI GlobalDeleteAtom(ATOM atom);
+TQRTL_API UINT WINAPI RegisterWindowMessageA(LPCSTR name);
 
 // Temporary files. GetTempPathA: the directory named by TMPDIR (made
 // absolute), else /tmp, always ending in the path separator. Returns its

@@ -6,11 +6,13 @@
 #ifndef TQRTL_PLATFORM_POSIX_INTERNAL_H_
 #define TQRTL_PLATFORM_POSIX_INTERNAL_H_
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "tqrtl/platform/win32.h"
 
@@ -32,6 +34,8 @@ struct SystemCalls {
   int (*lstat)(const char* path, struct stat* st);
   int (*fstat)(int fd, struct stat* st);
   int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, as POSIX
+  // The window layer reads a socket peer's credentials (SO_PEERCRED) here.
+  int (*getsockopt)(int fd, int level, int name, void* value, socklen_t* length);
 };
 
 // The table in force. Tests replace entries through SetSystemCalls and put
@@ -95,6 +99,12 @@ bool JoinShareModes(int fd, bool read, bool write, bool deny_read, bool deny_wri
 // segments, and program headers and segments inside the file. Reads nothing
 // outside the `size` bytes.
 TQRTL_API bool IsLoadableElf(const void* image, size_t size);
+
+// Fold: `name` as names that ignore letter case are compared (registry
+// names, atoms): upper case for ASCII, Latin-1, Latin Extended-A, Greek and
+// Cyrillic letters; every other byte as it is. The result has the length of
+// `name`.
+TQRTL_API std::string Fold(std::string_view name);
 
 // The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
 // items in Windows' form, the number items as numbers.
