@@ -31,6 +31,12 @@ class BestTimeReporter : public benchmark::ConsoleReporter {
   double Ratio(const std::string& ours, const std::string& reference) const {
     return RatioIn(best_, ours, reference);
   }
+  // RealTime: the best wall-clock seconds per iteration of `name`, or a
+  // negative value when it did not run.
+  double RealTime(const std::string& name) const {
+    const auto found = best_real_.find(name);
+    return found == best_real_.end() ? -1 : found->second;
+  }
   // RealRatio: the same with wall-clock times, for work that mostly waits
   // (a write that waits for the disk uses little CPU time).
   double RealRatio(const std::string& ours, const std::string& reference) const {
