@@ -106,6 +106,18 @@ std::string ReadText(const std::string& path) {
   return text;
 }
 
+// The text another process wrote to `path` (as a whole, by renaming), or
+// "" after 20 s. Under Wine a renamed file has been seen empty for a moment
+// after it appeared, so this waits for text rather than for the file.
+std::string WaitForText(const std::string& path) {
+  std::string text;
+  for (int i = 0; i < 2000 && text.empty(); ++i) {
+    if (i > 0) Sleep(10);
+    text = ReadText(path);
+  }
+  return text;
+}
+
 // Another process serving a window.
 struct Server {
   ChildProcess child;
@@ -116,12 +128,17 @@ struct Server {
   explicit Server(std::vector<std::string> extra = {}) {
     class_name = UniqueName("TQServe");
     ready = ScratchPath("window-ready");
+    // Scratch names repeat across runs where process ids do (under Wine):
+    // an earlier run's file must not pass for this helper's.
+    std::remove(ready.c_str());
+    std::remove((ready + ".busy").c_str());
     std::vector<std::string> args = {"window-serve", class_name, ready};
     args.insert(args.end(), extra.begin(), extra.end());
     child = StartHelper(args);
     EXPECT_TRUE(child.Started());
-    EXPECT_TRUE(WaitForFile(ready, 20000));
-    window = ToWindow(std::strtoul(ReadText(ready).c_str(), nullptr, 10));
+    const std::string text = WaitForText(ready);
+    window = ToWindow(std::strtoul(text.c_str(), nullptr, 10));
+    EXPECT_NE(window, nullptr) << "ready file: \"" << text << "\"";
     std::remove(ready.c_str());
   }
   ~Server() { std::remove((ready + ".busy").c_str()); }
@@ -334,12 +351,15 @@ TEST(WindowsTest, WaitingSenderServesSendsToItsOwnWindows) {
   // A nested send: the peer's handler sends back to us while we wait.
   Server server;
   DWORD_PTR result = 0;
-  EXPECT_EQ(server.Send(kServeCallBack, reinterpret_cast<WPARAM>(mine), 4, 10000, &result), 1);
+  EXPECT_EQ(server.Send(kServeCallBack, reinterpret_cast<WPARAM>(mine), 4, 10000, &result), 1)
+      << GetLastError();
   EXPECT_EQ(result, 41u);
 
   // Both sending to each other at once: each serves the other's message
   // while it waits in its own send.
   const std::string go = ScratchPath("window-go");
+  std::remove(go.c_str());
+  std::remove((go + ".out").c_str());
   char text[32];
   std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(mine)));
   Server crossing({text, go});
@@ -349,11 +369,12 @@ TEST(WindowsTest, WaitingSenderServesSendsToItsOwnWindows) {
   EXPECT_EQ(crossing.Send(kServeSleep, 0, 300, 10000, &result), 1);
   EXPECT_EQ(result, 4242u);
   EXPECT_EQ(g_seen.slept, slept + 1);  // the peer's send ran while ours waited
-  ASSERT_TRUE(WaitForFile(go + ".out", 20000));
   int ok = 0, answer = 0, peer_slept = 0;
-  EXPECT_EQ(std::sscanf(ReadText(go + ".out").c_str(), "%d %d %d", &ok, &answer, &peer_slept), 3);
+  EXPECT_EQ(std::sscanf(WaitForText(go + ".out").c_str(), "%d %d %d", &ok, &answer, &peer_slept),
+            3);
   EXPECT_EQ(ok, 1);
   EXPECT_EQ(answer, 4242);
+  EXPECT_EQ(peer_slept, 1);  // and the peer ran ours while it waited in its own
   EXPECT_EQ(crossing.Close(), 0);
   EXPECT_EQ(server.Close(), 0);
   std::remove(go.c_str());
