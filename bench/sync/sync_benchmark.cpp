@@ -421,8 +421,8 @@ void HandoffLiteMutex(benchmark::State& state) {
     state.SkipWithError("the other process is gone");
     return;
   }
-  const bool begun = g_peer->Begin(kLiteMutex, static_cast<std::uint64_t>(state.max_iterations),
-                                   SessionCpu(pin));
+  const bool begun =
+      g_peer->Begin(kLiteMutex, static_cast<std::uint64_t>(state.max_iterations), SessionCpu(pin));
   std::uint64_t i = 0;
   bool stopped = !begun;
   if (begun) {

@@ -118,10 +118,10 @@ struct Target {
 // Waits on up to this many objects keep their bookkeeping on the stack.
 constexpr DWORD kInlineTargets = 4;
 
-// Sleep: sleeps until one of `words` no longer holds its value, a wake-up,
-// a signal, or `deadline` (monotonic clock; null for none). The result and
-// errno are those of the system call.
-long Sleep(futex_waitv* words, DWORD count, const timespec* deadline) {
+// SleepOnWords: sleeps until one of `words` no longer holds its value, a
+// wake-up, a signal, or `deadline` (monotonic clock; null for none). The
+// result and errno are those of the system call.
+long SleepOnWords(futex_waitv* words, DWORD count, const timespec* deadline) {
   if (count == 1) {
     // The bitset form takes an absolute deadline on the monotonic clock,
     // like futex_waitv; a waker's FUTEX_WAKE matches any bitset.
@@ -220,7 +220,7 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool wait_all, DWORD milliseconds
       }
     }
     if (milliseconds == 0) break;
-    const long rc = Sleep(words, count, milliseconds == INFINITE ? nullptr : &deadline);
+    const long rc = SleepOnWords(words, count, milliseconds == INFINITE ? nullptr : &deadline);
     if (rc < 0 && errno == ETIMEDOUT) {
       milliseconds = 0;  // one last look, then time out
     } else if (rc < 0 && errno != EAGAIN && errno != EINTR) {
