@@ -166,11 +166,29 @@ TEST(EventPosixTest, AnAutoResetPulseReleasesExactlyOneSleepingWaiter) {
   EXPECT_TRUE(CloseHandle(event));
 }
 
+// Counts itself as a wait in progress on the event, then sleeps on its word
+// as a wait of any process sleeps there: true when woken (or when the word
+// had already moved), false when a minute passed without a wake-up, which
+// never happens when all is well.
+bool SleepAsAWaiter(tqrtl::posix::EventState* state, std::atomic<int>* asleep) {
+  state->waiters.fetch_add(1);
+  const std::uint32_t seen = state->word.load();
+  ++*asleep;
+  const timespec bound{60, 0};
+  long rc;
+  do {
+    rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state->word), FUTEX_WAIT, seen,
+                 &bound, nullptr, 0);
+  } while (rc != 0 && errno == EINTR);
+  const bool woken = rc == 0 || errno == EAGAIN;
+  state->waiters.fetch_sub(1);
+  return woken;
+}
+
 // A setter calls the kernel only when a wait is in progress, as the event's
-// waiter count says. A sleeper that counted itself is woken, whatever it
-// sleeps in: here a bare futex wait on the word, as a wait of any process
-// sleeps; a set nobody waits for still leaves the event set and the word
-// moved, so a wait that starts just after it does not sleep.
+// waiter count says. Every sleeper that counted itself is woken; a set
+// nobody waits for still leaves the event set and the word moved, so a wait
+// that starts just after it does not sleep.
 TEST(EventPosixTest, ASetWakesEverySleeperThatCountedItself) {
   for (BOOL manual : {FALSE, TRUE}) {
     HANDLE event = CreateEventA(nullptr, manual, FALSE, nullptr);
@@ -190,18 +208,7 @@ TEST(EventPosixTest, ASetWakesEverySleeperThatCountedItself) {
     std::vector<std::thread> sleepers;
     for (int i = 0; i < kSleepers; ++i) {
       sleepers.emplace_back([&] {
-        state->waiters.fetch_add(1);
-        const std::uint32_t seen = state->word.load();
-        ++asleep;
-        // A minute bounds a lost wake-up; it never passes when all is well.
-        const timespec bound{60, 0};
-        long rc;
-        do {
-          rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state->word), FUTEX_WAIT, seen,
-                       &bound, nullptr, 0);
-        } while (rc != 0 && errno == EINTR);
-        if (rc == 0 || errno == EAGAIN) ++woken;
-        state->waiters.fetch_sub(1);
+        if (SleepAsAWaiter(state, &asleep)) ++woken;
       });
     }
     while (asleep.load() != kSleepers) Sleep(1);
@@ -215,8 +222,8 @@ TEST(EventPosixTest, ASetWakesEverySleeperThatCountedItself) {
 }
 
 // A process killed inside a wait never lowers the waiter count it raised.
-// That must cost nothing but a wake-up call: the next wait here is still
-// woken by a set, and a set with no live waiter still leaves the event set.
+// That must cost nothing but a wake-up call: a later sleeper is still woken
+// by a set, and a set with no live waiter still leaves the event set.
 TEST(EventPosixTest, AWaiterKilledInItsWaitLeavesTheEventWorking) {
   const std::string name = UniqueName("killed_waiter");
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
@@ -234,12 +241,14 @@ TEST(EventPosixTest, AWaiterKilledInItsWaitLeavesTheEventWorking) {
   std::remove(ready.c_str());
   EXPECT_EQ(state->waiters.load(), 1u) << "the dead wait's count stays";
 
-  std::atomic<DWORD> result{WAIT_FAILED};
-  std::thread here([&] { result = WaitForSingleObject(event, 60000); });
-  while (state->waiters.load() != 2) Sleep(1);
+  std::atomic<int> asleep{0};
+  bool woken = false;
+  std::thread here([&] { woken = SleepAsAWaiter(state, &asleep); });
+  while (asleep.load() != 1) Sleep(1);
   ASSERT_TRUE(SetEvent(event));
   here.join();
-  EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+  EXPECT_TRUE(woken);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "the sleeper did not take it";
 
   ASSERT_TRUE(SetEvent(event));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
