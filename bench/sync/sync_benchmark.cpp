@@ -8,7 +8,8 @@
 //     enter and leave in turn (A leaves, B enters, B leaves, A enters ...)
 //     against a raw futex ping-pong between the same two processes (at most
 //     2.0 times), by wall-clock time. One iteration is two hand-offs on
-//     either side: to the other process and back;
+//     either side: to the other process and back. Both sides run with the
+//     two processes' working threads on one CPU (see Pinning);
 //   - SharedMemoryMgr Alloc+Free of 64 bytes against malloc+free (at most
 //     4.0 times), by CPU time, beside the same without the lock and four
 //     interlocked instructions alone (what two lock round trips cost);
@@ -51,6 +52,7 @@
 
 #if defined(__linux__)
 #include <linux/futex.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
@@ -110,6 +112,7 @@ struct Control {
   std::atomic<std::uint32_t> ready;  // the child's: the session it has begun
   std::atomic<std::uint32_t> done;   // the child's: the session it has ended
   std::atomic<std::uint32_t> ball;   // the ping-pong word: 1 the child's turn, 0 the parent's
+  std::atomic<std::int32_t> cpu;     // the CPU the session runs on, -1 for anywhere
 };
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 
@@ -122,6 +125,40 @@ long Futex(std::atomic<std::uint32_t>* word, int op, std::uint32_t value,
   return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), op, value, timeout, nullptr, 0);
 }
 void Wake(std::atomic<std::uint32_t>* word) { Futex(word, FUTEX_WAKE, 1); }
+
+// Pinning. A hand-off costs a wake-up and a switch between the two
+// processes; whether that happens on one CPU or between two changes it by
+// several times on a small or virtual machine (an interrupt to the other
+// CPU, its way out of idle, the scheduler's choice of where the woken
+// process runs), and that choice differed between rounds, so single runs
+// disagreed by more than the difference between the two sides. Every
+// session therefore runs with the parent's measuring thread and the child's
+// serving thread on the CPU the parent was on when the session began, the
+// reference as well as the mutex; everything else (the watchdogs, the rest
+// of the run) keeps the affinity it had.
+class PinnedTo {
+ public:
+  // Pins the calling thread to `cpu` (nothing for a negative one, or when
+  // the system refuses); the destructor gives the thread its old affinity.
+  explicit PinnedTo(int cpu) {
+    if (cpu < 0 || cpu >= CPU_SETSIZE || sched_getaffinity(0, sizeof saved_, &saved_) != 0) return;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pinned_ = sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+  ~PinnedTo() {
+    if (pinned_) sched_setaffinity(0, sizeof saved_, &saved_);
+  }
+  PinnedTo(const PinnedTo&) = delete;
+  PinnedTo& operator=(const PinnedTo&) = delete;
+
+  bool pinned() const { return pinned_; }
+
+ private:
+  cpu_set_t saved_{};
+  bool pinned_ = false;
+};
 
 // Waits until `word` holds `value` or `gone` is set; false when `gone`.
 bool WaitForValue(std::atomic<std::uint32_t>* word, std::uint32_t value,
@@ -229,6 +266,7 @@ int RunChild(const char* controlName, const char* mutexName, pid_t parent) {
       const std::uint32_t kind = c.kind.load();
       const std::uint64_t iterations = c.iterations.load();
       if (kind == kQuit) break;
+      const PinnedTo pin(c.cpu.load());
       if (kind == kPingPong) {
         c.ready.store(served, std::memory_order_release);
         Wake(&c.ready);
@@ -311,10 +349,12 @@ class Peer {
   const Shared& shared() const { return shared_; }
 
   // Begin: starts a session of `iterations` and waits until the child has
-  // begun it; false when the child is gone.
-  bool Begin(Kind kind, std::uint64_t iterations) {
+  // begun it; false when the child is gone. The child's serving thread runs
+  // on `cpu` throughout the session (-1: wherever the system puts it).
+  bool Begin(Kind kind, std::uint64_t iterations, int cpu = -1) {
     Control& c = control();
     c.kind.store(kind);
+    c.cpu.store(cpu);
     c.iterations.store(iterations);
     session_ = c.request.fetch_add(1) + 1;
     Wake(&c.request);
@@ -334,6 +374,10 @@ class Peer {
 
 Peer* g_peer = nullptr;
 
+// The CPU a session runs on: the one this thread is pinned to, or anywhere
+// when it could not be pinned (then neither side is).
+int SessionCpu(const PinnedTo& pin) { return pin.pinned() ? sched_getcpu() : -1; }
+
 void HandoffFutex(benchmark::State& state) {
   if (g_peer == nullptr || !g_peer->Alive()) {
     state.SkipWithError("the other process is not running");
@@ -341,7 +385,9 @@ void HandoffFutex(benchmark::State& state) {
   }
   Control& c = g_peer->control();
   c.ball.store(0);
-  if (!g_peer->Begin(kPingPong, static_cast<std::uint64_t>(state.max_iterations))) {
+  const PinnedTo pin(sched_getcpu());
+  if (!g_peer->Begin(kPingPong, static_cast<std::uint64_t>(state.max_iterations),
+                     SessionCpu(pin))) {
     state.SkipWithError("the other process is gone");
     return;
   }
@@ -365,6 +411,7 @@ void HandoffLiteMutex(benchmark::State& state) {
     return;
   }
   const Shared& shared = g_peer->shared();
+  const PinnedTo pin(sched_getcpu());
   if (shared.Mutex(0).Enter(true) != TQLiteMutex::Acquired) {
     state.SkipWithError("the other process is gone");
     return;
@@ -374,7 +421,8 @@ void HandoffLiteMutex(benchmark::State& state) {
     state.SkipWithError("the other process is gone");
     return;
   }
-  const bool begun = g_peer->Begin(kLiteMutex, static_cast<std::uint64_t>(state.max_iterations));
+  const bool begun =
+      g_peer->Begin(kLiteMutex, static_cast<std::uint64_t>(state.max_iterations), SessionCpu(pin));
   std::uint64_t i = 0;
   bool stopped = !begun;
   if (begun) {

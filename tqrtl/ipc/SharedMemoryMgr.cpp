@@ -171,17 +171,28 @@ void SharedMemoryMgr::Release() const {
   if (m_mutex != nullptr) m_mutex->Leave();
 }
 
+// Alloc and Free are the hot path: besides the lock's two interlocked
+// instructions and the list's own work they test one pointer. Create and
+// Attach make the free list last and MMFDestroy deletes it first, and the
+// lock is there whenever the list is, so a manager with a free list is
+// valid and has its lock.
 void* SharedMemoryMgr::Alloc(unsigned int n) const {
-  if (!IsValid() || Acquire() != TQLiteMutex::Acquired) return nullptr;
-  void* p = m_free_list->Alloc(n);
-  Release();
+  SharedFreeList* const list = m_free_list;
+  if (list == nullptr) return nullptr;
+  TQLiteMutex& lock = *m_mutex;
+  if (lock.Enter(true) != TQLiteMutex::Acquired) return nullptr;
+  void* p = list->Alloc(n);
+  lock.Leave();
   return p;
 }
 
 void SharedMemoryMgr::Free(void* p) const {
-  if (p == nullptr || !IsValid() || Acquire() != TQLiteMutex::Acquired) return;
-  m_free_list->Free(p);
-  Release();
+  SharedFreeList* const list = m_free_list;
+  if (p == nullptr || list == nullptr) return;
+  TQLiteMutex& lock = *m_mutex;
+  if (lock.Enter(true) != TQLiteMutex::Acquired) return;
+  list->Free(p);
+  lock.Leave();
 }
 
 void* SharedMemoryMgr::SafeAlloc(unsigned int n) const {

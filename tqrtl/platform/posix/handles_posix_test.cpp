@@ -1,10 +1,20 @@
-// Tests of the POSIX layer's handle table, heap failure paths and the exact
-// pulse rules, which the conformance tests can only watch from outside.
+// Tests of the POSIX layer's handle table, heap failure paths, the exact
+// pulse rules and the setter's wake-up rule, which the conformance tests can
+// only watch from outside.
 #include <gtest/gtest.h>
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "process_support.h"
 #include "tqrtl/platform/posix/handles.h"
 #include "tqrtl/platform/posix/internal.h"
 
@@ -152,6 +162,97 @@ TEST(EventPosixTest, AnAutoResetPulseReleasesExactlyOneSleepingWaiter) {
   // A pulse with no waiter leaves no token behind for a later wait.
   ASSERT_TRUE(PulseEvent(event));
   EXPECT_EQ(state->token.load(), 0u);
+  object.reset();
+  EXPECT_TRUE(CloseHandle(event));
+}
+
+// Counts itself as a wait in progress on the event, then sleeps on its word
+// as a wait of any process sleeps there: true when woken (or when the word
+// had already moved), false when a minute passed without a wake-up, which
+// never happens when all is well.
+bool SleepAsAWaiter(tqrtl::posix::EventState* state, std::atomic<int>* asleep) {
+  state->waiters.fetch_add(1);
+  const std::uint32_t seen = state->word.load();
+  ++*asleep;
+  const timespec bound{60, 0};
+  long rc;
+  do {
+    rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&state->word), FUTEX_WAIT, seen,
+                 &bound, nullptr, 0);
+  } while (rc != 0 && errno == EINTR);
+  const bool woken = rc == 0 || errno == EAGAIN;
+  state->waiters.fetch_sub(1);
+  return woken;
+}
+
+// A setter calls the kernel only when a wait is in progress, as the event's
+// waiter count says. Every sleeper that counted itself is woken; a set
+// nobody waits for still leaves the event set and the word moved, so a wait
+// that starts just after it does not sleep.
+TEST(EventPosixTest, ASetWakesEverySleeperThatCountedItself) {
+  for (BOOL manual : {FALSE, TRUE}) {
+    HANDLE event = CreateEventA(nullptr, manual, FALSE, nullptr);
+    ASSERT_NE(event, nullptr);
+    auto object = tqrtl::posix::LookupHandle<tqrtl::posix::EventObject>(event, HandleKind::kEvent);
+    tqrtl::posix::EventState* state = object->state();
+
+    const std::uint32_t before = state->word.load();
+    ASSERT_TRUE(SetEvent(event));
+    EXPECT_NE(state->word.load(), before) << "manual " << manual;
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "manual " << manual;
+    ASSERT_TRUE(ResetEvent(event));
+
+    constexpr int kSleepers = 3;
+    std::atomic<int> asleep{0};
+    std::atomic<int> woken{0};
+    std::vector<std::thread> sleepers;
+    for (int i = 0; i < kSleepers; ++i) {
+      sleepers.emplace_back([&] {
+        if (SleepAsAWaiter(state, &asleep)) ++woken;
+      });
+    }
+    while (asleep.load() != kSleepers) Sleep(1);
+    ASSERT_TRUE(SetEvent(event));
+    for (auto& sleeper : sleepers) sleeper.join();
+    EXPECT_EQ(woken.load(), kSleepers) << "manual " << manual;
+    EXPECT_EQ(state->waiters.load(), 0u);
+    object.reset();
+    EXPECT_TRUE(CloseHandle(event));
+  }
+}
+
+// A process killed inside a wait never lowers the waiter count it raised.
+// That must cost nothing but a wake-up call: a later sleeper is still woken
+// by a set, and a set with no live waiter still leaves the event set.
+TEST(EventPosixTest, AWaiterKilledInItsWaitLeavesTheEventWorking) {
+  const std::string name = UniqueName("killed_waiter");
+  HANDLE event = CreateEventA(nullptr, FALSE, FALSE, name.c_str());
+  ASSERT_NE(event, nullptr);
+  auto object = tqrtl::posix::LookupHandle<tqrtl::posix::EventObject>(event, HandleKind::kEvent);
+  tqrtl::posix::EventState* state = object->state();
+
+  const std::string ready = ScratchPath("killed_waiter_ready");
+  ChildProcess waiter = StartHelper({"event-wait", name, ready});
+  ASSERT_TRUE(waiter.Started());
+  ASSERT_TRUE(WaitForFile(ready, 20000));
+  while (state->waiters.load() == 0) Sleep(1);
+  waiter.Kill();
+  EXPECT_EQ(waiter.Wait(20000), ChildProcess::kKilled);
+  std::remove(ready.c_str());
+  EXPECT_EQ(state->waiters.load(), 1u) << "the dead wait's count stays";
+
+  std::atomic<int> asleep{0};
+  bool woken = false;
+  std::thread here([&] { woken = SleepAsAWaiter(state, &asleep); });
+  while (asleep.load() != 1) Sleep(1);
+  ASSERT_TRUE(SetEvent(event));
+  here.join();
+  EXPECT_TRUE(woken);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "the sleeper did not take it";
+
+  ASSERT_TRUE(SetEvent(event));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   object.reset();
   EXPECT_TRUE(CloseHandle(event));
 }

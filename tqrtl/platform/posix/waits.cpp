@@ -7,13 +7,23 @@
 // checks again. Setters change the state before they bump the word, so a
 // change between the check and the sleep makes the sleep return at once.
 // The words are process-shared futexes, so this works as well for named
-// events in shared memory as for private ones.
+// events in shared memory as for private ones. A wait on one object, by far
+// the most common, sleeps in the plain futex wait instead (the kernel need
+// not allocate and copy a vector for it), and no wait of at most
+// kInlineTargets objects allocates memory: a mutex hand-off is a wait on
+// one event, and it should cost its system calls and nothing else.
 //
 // Setting wakes every sleeper on the event, and the sleepers race to take
 // it: an auto-reset event is taken by exactly one compare-and-swap, the
 // losers sleep again. Waking all costs a little with many waiters, but a
 // woken wait-any that took another of its objects can never swallow the one
-// wake-up an auto-reset event had to give.
+// wake-up an auto-reset event had to give. A setter that finds no wait in
+// progress makes no system call at all: the bump of the word and the
+// reading of the waiter count on one side, the raising of the count and the
+// reading of the word on the other, are sequentially consistent, so either
+// the setter sees the wait (and wakes it) or the wait sees the new word and
+// state (and does not sleep). A process killed inside a wait leaves the
+// count raised, which only costs its setters the call they made before.
 //
 // PulseEvent releases the waits that had begun before it: each wait notes
 // the event's pulse count when it begins. A manual-reset pulse releases all
@@ -29,7 +39,6 @@
 #include <climits>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "tqrtl/platform/posix/handles.h"
 #include "tqrtl/platform/posix/internal.h"
@@ -42,8 +51,8 @@ void FutexWakeAll(std::atomic<std::uint32_t>* word) {
 }
 
 void EventObject::Changed() {
-  state_->word.fetch_add(1, std::memory_order_acq_rel);
-  FutexWakeAll(&state_->word);
+  state_->word.fetch_add(1, std::memory_order_seq_cst);
+  if (state_->waiters.load(std::memory_order_seq_cst) != 0) FutexWakeAll(&state_->word);
 }
 
 void EventObject::Set() {
@@ -102,9 +111,26 @@ namespace {
 // One object of a wait and what the wait noted about it.
 struct Target {
   std::shared_ptr<HandleObject> object;
-  Waitable* waitable;
+  Waitable* waitable = nullptr;
   WaitTicket ticket;
 };
+
+// Waits on up to this many objects keep their bookkeeping on the stack.
+constexpr DWORD kInlineTargets = 4;
+
+// SleepOnWords: sleeps until one of `words` no longer holds its value, a
+// wake-up, a signal, or `deadline` (monotonic clock; null for none). The
+// result and errno are those of the system call.
+long SleepOnWords(futex_waitv* words, DWORD count, const timespec* deadline) {
+  if (count == 1) {
+    // The bitset form takes an absolute deadline on the monotonic clock,
+    // like futex_waitv; a waker's FUTEX_WAKE matches any bitset.
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(words[0].uaddr), FUTEX_WAIT_BITSET,
+                   static_cast<std::uint32_t>(words[0].val), deadline, nullptr,
+                   FUTEX_BITSET_MATCH_ANY);
+  }
+  return syscall(SYS_futex_waitv, words, count, 0, deadline, CLOCK_MONOTONIC);
+}
 
 timespec Deadline(DWORD milliseconds) {
   timespec now{};
@@ -119,10 +145,10 @@ timespec Deadline(DWORD milliseconds) {
 }
 
 // TryAll: wait-all: takes every object or none.
-bool TryAll(std::vector<Target>& targets) {
-  for (Target& t : targets)
-    if (!t.waitable->IsSignaled()) return false;
-  for (size_t i = 0; i < targets.size(); ++i) {
+bool TryAll(Target* targets, DWORD count) {
+  for (DWORD i = 0; i < count; ++i)
+    if (!targets[i].waitable->IsSignaled()) return false;
+  for (DWORD i = 0; i < count; ++i) {
     if (!targets[i].waitable->TryAcquire(targets[i].ticket)) {
       while (i > 0) targets[--i].waitable->Unacquire();
       return false;
@@ -136,7 +162,18 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool wait_all, DWORD milliseconds
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
-  std::vector<Target> targets(count);
+  Target inlineTargets[kInlineTargets];
+  futex_waitv inlineWords[kInlineTargets];
+  std::unique_ptr<Target[]> heapTargets;
+  std::unique_ptr<futex_waitv[]> heapWords;
+  Target* targets = inlineTargets;
+  futex_waitv* words = inlineWords;
+  if (count > kInlineTargets) {
+    heapTargets = std::make_unique<Target[]>(count);
+    heapWords = std::make_unique<futex_waitv[]>(count);
+    targets = heapTargets.get();
+    words = heapWords.get();
+  }
   for (DWORD i = 0; i < count; ++i) {
     targets[i].object = LookupHandle(handles[i]);
     if (!targets[i].object) return WAIT_FAILED;  // ERROR_INVALID_HANDLE
@@ -156,20 +193,21 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool wait_all, DWORD milliseconds
     }
   }
 
-  for (Target& t : targets) t.waitable->BeginWait(&t.ticket);
+  for (DWORD i = 0; i < count; ++i) targets[i].waitable->BeginWait(&targets[i].ticket);
   const timespec deadline = Deadline(milliseconds == INFINITE ? 0 : milliseconds);
-  std::vector<futex_waitv> words(count);
   DWORD result = WAIT_TIMEOUT;
   for (;;) {
     for (DWORD i = 0; i < count; ++i) {
       std::atomic<std::uint32_t>* word = targets[i].waitable->Word();
       words[i] = futex_waitv{};
-      words[i].val = word->load(std::memory_order_acquire);
+      // Sequentially consistent, against the setter that bumps the word and
+      // then looks for waits in progress (EventObject::Changed).
+      words[i].val = word->load(std::memory_order_seq_cst);
       words[i].uaddr = reinterpret_cast<std::uintptr_t>(word);
       words[i].flags = FUTEX_32;
     }
     if (wait_all) {
-      if (TryAll(targets)) {
+      if (TryAll(targets, count)) {
         result = WAIT_OBJECT_0;
         break;
       }
@@ -182,8 +220,7 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool wait_all, DWORD milliseconds
       }
     }
     if (milliseconds == 0) break;
-    const long rc = syscall(SYS_futex_waitv, words.data(), count, 0,
-                            milliseconds == INFINITE ? nullptr : &deadline, CLOCK_MONOTONIC);
+    const long rc = SleepOnWords(words, count, milliseconds == INFINITE ? nullptr : &deadline);
     if (rc < 0 && errno == ETIMEDOUT) {
       milliseconds = 0;  // one last look, then time out
     } else if (rc < 0 && errno != EAGAIN && errno != EINTR) {
@@ -192,7 +229,7 @@ DWORD Wait(DWORD count, const HANDLE* handles, bool wait_all, DWORD milliseconds
       break;
     }
   }
-  for (Target& t : targets) t.waitable->EndWait(t.ticket);
+  for (DWORD i = 0; i < count; ++i) targets[i].waitable->EndWait(targets[i].ticket);
   return result;
 }
 
