@@ -31,6 +31,7 @@
 #include "tqrtl/registry/TQReg.h"
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/TQUtil.h"
+#include "tqrtl/shell/TQWorkspace.h"
 #include "tqrtl/strings/TQArray.h"
 #include "tqrtl/strings/SearchString.h"
 #include "tqrtl/strings/SegmentedString.h"
