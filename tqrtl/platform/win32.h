@@ -918,7 +918,8 @@ TQRTL_API int WINAPI LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int 
 // Failures: a missing file gives ERROR_MOD_NOT_FOUND, a file that is not
 // such an image (an empty one too) ERROR_BAD_EXE_FORMAT, other flags or a
 // file handle ERROR_INVALID_PARAMETER (code is loaded by other means);
-// FreeLibrary of anything else gives FALSE with ERROR_INVALID_HANDLE.
+// FreeLibrary of anything else gives FALSE with ERROR_INVALID_HANDLE (see
+// LoadLibraryA for modules of code).
 TQRTL_API HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags);
 TQRTL_API BOOL WINAPI FreeLibrary(HMODULE module);
 
@@ -1140,6 +1141,53 @@ TQRTL_API int _vscprintf(const char* format, va_list arguments);
 // process's own (environ): not safe while another thread changes it.
 TQRTL_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 TQRTL_API BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+
+// Global atoms: 16-bit numbers for texts, shared by every process of the
+// user and outliving the process that added them (see
+// tqrtl/platform/README.md). Texts match ignoring case and keep the spelling
+// of their first add. String atoms are 0xC000..0xFFFF, counted: each add
+// raises the count, each delete lowers it, and a freed number is used again.
+// "#" and decimal digits only, or MAKEINTATOM(n), is the integer atom n
+// (1..0xBFFF), never counted or freed. A text has 1..255 bytes; an empty or
+// longer one, an integer out of range or a null name gives 0 with
+// ERROR_INVALID_PARAMETER. GlobalFindAtomA fails with ERROR_FILE_NOT_FOUND.
+// GlobalGetAtomNameA returns the length without the NUL; when the name and
+// its NUL do not fit in `size` bytes it writes what fits (NUL-terminated)
+// and fails with 0 and ERROR_MORE_DATA. An atom not in use gives 0 with
+// ERROR_INVALID_HANDLE, atom 0 ERROR_INVALID_PARAMETER. GlobalDeleteAtom
+// returns 0 on success (the last error untouched) and the atom itself on
+// failure (ERROR_INVALID_HANDLE). A full table (0x4000 texts) fails with
+// ERROR_NOT_ENOUGH_MEMORY, a damaged one with ERROR_FILE_INVALID.
+// RegisterWindowMessageA: the number 0xC000..0xFFFF of a message name, the
+// same in every process of the user, case ignored, never freed; a table of
+// its own, apart from the atoms. "" or null gives 0 with
+// ERROR_INVALID_PARAMETER.
+#define MAXINTATOM 0xC000
+TQRTL_API ATOM WINAPI GlobalAddAtomA(LPCSTR name);
+TQRTL_API ATOM WINAPI GlobalFindAtomA(LPCSTR name);
+TQRTL_API UINT WINAPI GlobalGetAtomNameA(ATOM atom, LPSTR buffer, int size);
+TQRTL_API ATOM WINAPI GlobalDeleteAtom(ATOM atom);
+TQRTL_API UINT WINAPI RegisterWindowMessageA(LPCSTR name);
+
+// Modules of code, over dlopen. LoadLibraryA looks for a name with a folder
+// in that folder only, and for a bare name first in the executable's folder,
+// then where dlopen looks (modules already loaded, LD_LIBRARY_PATH, the run
+// path, the system's folders). A name written for Windows finds the Linux
+// build: "Name.dll", or "Name" without an extension, is tried as itself, then
+// as "Name.so", then as "libName.so". The handle is the module's base
+// address, as GetModuleHandleA gives it; each load is counted, and
+// FreeLibrary gives one back (dlclose), unloading the module with the last.
+// Failures return null: a missing module ERROR_MOD_NOT_FOUND, a file that is
+// not a library of this machine ERROR_BAD_EXE_FORMAT, a library whose
+// dependency is missing ERROR_MOD_NOT_FOUND and one that needs a symbol no
+// module defines ERROR_PROC_NOT_FOUND. GetProcAddress finds an export of
+// that module itself (not of the modules it depends on) by name (ordinals
+// fail); a null module means the executable. A missing export gives null
+// with ERROR_PROC_NOT_FOUND, a handle of no loaded module
+// ERROR_MOD_NOT_FOUND. FreeLibrary of a handle LoadLibraryA did not return
+// (GetModuleHandleA's too) fails with ERROR_INVALID_HANDLE.
+TQRTL_API HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+TQRTL_API FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
 
 // Temporary files. GetTempPathA: the directory named by TMPDIR (made
 // absolute), else /tmp, always ending in the path separator. Returns its

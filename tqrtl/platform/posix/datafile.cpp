@@ -132,6 +132,8 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR fileName, HANDLE file, DWORD flags) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
+  // Data files have bit 0 set; modules of code are LoadLibraryA's.
+  if ((reinterpret_cast<uintptr_t>(module) & 1) == 0) return FreeCodeModule(module);
   std::pair<void*, size_t> mapping;
   {
     std::lock_guard<std::mutex> hold(g_lock);

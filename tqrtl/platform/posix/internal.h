@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "tqrtl/platform/win32.h"
 
@@ -95,6 +96,17 @@ bool JoinShareModes(int fd, bool read, bool write, bool deny_read, bool deny_wri
 // segments, and program headers and segments inside the file. Reads nothing
 // outside the `size` bytes.
 TQRTL_API bool IsLoadableElf(const void* image, size_t size);
+
+// Fold: `name` as names that ignore letter case are compared (registry
+// names, atoms): upper case for ASCII, Latin-1, Latin Extended-A, Greek and
+// Cyrillic letters; every other byte as it is. The result has the length of
+// `name`.
+TQRTL_API std::string Fold(std::string_view name);
+
+// FreeCodeModule: FreeLibrary of a module that LoadLibraryA loaded
+// (modules.cpp): gives back one load, unloading the module with the last.
+// FALSE with ERROR_INVALID_HANDLE for any other handle.
+BOOL FreeCodeModule(HMODULE module);
 
 // The numeric locale as GetLocaleInfoA reports it (locale.cpp): the text
 // items in Windows' form, the number items as numbers.

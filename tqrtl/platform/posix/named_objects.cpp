@@ -132,6 +132,8 @@ bool SafeNameByte(unsigned char c) {
 
 }  // namespace
 
+bool EnsureNamespaceDirectory(const std::string& dir) { return EnsureDirectory(dir); }
+
 void NamespaceForkPrepare() { g_namespace_mutex.lock(); }
 void NamespaceForkRelease() { g_namespace_mutex.unlock(); }
 

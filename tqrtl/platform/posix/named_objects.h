@@ -90,6 +90,12 @@ std::shared_ptr<NamedHold> HoldNamed(const char* name, NamedType type, bool crea
 // TQRTL_OBJECT_DIR and on what is on disk, not on XDG_RUNTIME_DIR.
 TQRTL_API std::string NamespaceDirectory();
 
+// EnsureNamespaceDirectory: creates `dir` (a NamespaceDirectory()) mode
+// 0700, or checks that the one there is a directory of this user that
+// nobody else may enter. False with the last error set (ERROR_ACCESS_DENIED
+// for one that is not, reported on standard error) otherwise.
+bool EnsureNamespaceDirectory(const std::string& dir);
+
 // NamedObjectPath: the file that holds `name`, or "" when the name cannot
 // be stored (too long).
 TQRTL_API std::string NamedObjectPath(const char* name);

@@ -123,8 +123,9 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-// Fold: the name as it is compared and sorted. Bytes that are not a two-byte
-// UTF-8 sequence of a cased letter are kept as they are.
+}  // namespace
+
+// Fold (internal.h): the name as it is compared and sorted.
 std::string Fold(std::string_view name) {
   std::string out;
   out.reserve(name.size());
@@ -150,6 +151,8 @@ std::string Fold(std::string_view name) {
   }
   return out;
 }
+
+namespace {
 
 // Utf16Length: the name's length as Windows counts it (UTF-16 units), for
 // the documented limits.
