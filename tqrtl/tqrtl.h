@@ -30,6 +30,7 @@
 #include "tqrtl/registry/TQApplSettings.h"
 #include "tqrtl/registry/TQReg.h"
 #include "tqrtl/res/LibraryStrings.h"
+#include "tqrtl/shell/TQDynamicObject.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/shell/TQWorkspace.h"
 #include "tqrtl/strings/TQArray.h"
