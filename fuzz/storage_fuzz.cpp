@@ -5,6 +5,10 @@
 // accepts the file; after success every section reads back with the size
 // the directory gave it, and a save and reload keep the sections. Close must
 // leave no temporary file behind, whatever happened.
+//
+// The same file is then loaded as a workspace, which reads its settings
+// section: loading never changes the file, and settings that loaded come
+// back the same after a save.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +18,7 @@
 #include <string>
 
 #include "tqrtl/files/TQStorage.h"
+#include "tqrtl/shell/TQWorkspace.h"
 
 // After the library, whose Win32 names some POSIX headers clash with.
 #include <unistd.h>
@@ -108,6 +113,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   std::filesystem::remove(saved);
+  Check(FileCount() == 1);
+
+  {
+    TQWorkspace ws;
+    const int loaded = ws.Load(input.c_str(), nullptr);
+    Check(loaded == 0 || sound);
+    Check(ws.IsLoaded() == (loaded == 1));
+    ws.Close();
+    file = std::fopen(input.c_str(), "rb");
+    Check(file != nullptr);
+    std::string after(size + 1, '\0');
+    Check(std::fread(after.data(), 1, after.size(), file) == size);
+    std::fclose(file);
+    Check(after.compare(0, size, reinterpret_cast<const char*>(data), size) == 0);
+    if (loaded) {
+      const TQWorkspace& loadedWs = ws;
+      const std::string dir = loadedWs.WorkingDir(), src = loadedWs.SrcPaths(),
+                        sym = loadedWs.SymbolPaths();
+      Check(ws.Load(input.c_str(), nullptr) == 1);
+      ws.Save();
+      Check(!ws.LastSaveFailed());
+      TQWorkspace reread(true);
+      Check(reread.Load(input.c_str(), nullptr) == 1);
+      const TQWorkspace& got = reread;
+      Check(dir == got.WorkingDir() && src == got.SrcPaths() && sym == got.SymbolPaths());
+    }
+  }
   Check(FileCount() == 1);  // only the input: every temporary file is gone
   return 0;
 }

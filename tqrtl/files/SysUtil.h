@@ -3,6 +3,8 @@
 // into a character. Util: whether a file is a module the system can load.
 //
 // None of them keeps state or throws; each asks the system afresh.
+// (SysUtil::LoadObject, which makes objects from modules named in the
+// registry, is declared with the dynamic objects: tqrtl/shell/TQDynamicObject.h.)
 // Thread-safety: any thread.
 #ifndef TQRTL_FILES_SYSUTIL_H_
 #define TQRTL_FILES_SYSUTIL_H_
