@@ -19,6 +19,7 @@
 #include "tqrtl/errors/TQException.h"
 #include "tqrtl/errors/TQTrace.h"
 #include "tqrtl/files/AttribPathName.h"
+#include "tqrtl/files/FileFinder.h"
 #include "tqrtl/files/FileUtil.h"
 #include "tqrtl/files/SysUtil.h"
 #include "tqrtl/files/TQStorage.h"
