@@ -32,6 +32,8 @@
 #include "tqrtl/registry/TQApplSettings.h"
 #include "tqrtl/registry/TQReg.h"
 #include "tqrtl/res/LibraryStrings.h"
+#include "tqrtl/shell/TQApplShell.h"
+#include "tqrtl/shell/TQCommandTable.h"
 #include "tqrtl/shell/TQUtil.h"
 #include "tqrtl/strings/TQArray.h"
 #include "tqrtl/strings/SearchString.h"
