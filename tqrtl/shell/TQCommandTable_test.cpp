@@ -6,16 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "process_support.h"
 #include "registry_test_support.h"
+#include "tqrtl/shell/TQApplShell.h"
 
 namespace {
 
@@ -169,8 +172,8 @@ std::unique_ptr<Endpoint> Launch(const char* command, const std::string& name,
   return e;
 }
 
-std::string Handle(const Endpoint& e) {
-  return std::to_string(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(e.window)));
+std::string Handle(HWND window) {
+  return std::to_string(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(window)));
 }
 
 std::optional<TQIPC::SingleReply> Ask(const Endpoint& e, UINT message, UINT w = 0, LONG l = 0) {
@@ -212,7 +215,7 @@ struct Pair {
       : name(UniqueName("cmd")) {
     master = Launch("cmd-master", name, masterOptions);
     if (!master->Up()) return;
-    slaveOptions.insert(slaveOptions.end(), {"--master", Handle(*master)});
+    slaveOptions.insert(slaveOptions.end(), {"--master", Handle(master->window)});
     slave = Launch(slaveCommand, name, slaveOptions);
   }
   ~Pair() {
@@ -279,6 +282,62 @@ TEST(TQCommandTableTest, PartnerThatDoesNotAnswerAgrees) {
     EXPECT_EQ("C5", Log(*pair.master));
     EXPECT_EQ("C5", Log(*pair.slave));  // it did refuse, too late to count
   }
+}
+
+// Counts what it is asked, from whichever thread asks.
+class CountingHandler : public TQCommandHandler {
+ public:
+  std::atomic<int> canEnable{0}, preExecute{0}, refusedPost{0};
+  bool TQCH_OnCanEnable(int) override {
+    ++canEnable;
+    return true;
+  }
+  bool TQCH_OnPreExecute(int) override {
+    ++preExecute;
+    return true;
+  }
+  void TQCH_OnPostExecute(int, bool flag) override {
+    if (flag) ++refusedPost;
+  }
+};
+
+class MasterShell : public TQApplShell {
+ public:
+  MasterShell() : TQApplShell(TQIPC::Master) {}
+  char const* GetSettingsKeyName() const override { return "Unused"; }
+};
+
+// The only test of this program that starts an endpoint of its own (one per
+// process). This process is the master shell: its own thread asks the slave
+// while the slave asks it, so that handlers run on the application's thread
+// and on the window thread at once.
+TEST(TQApplShellProcessTest, MasterShellAndSlaveAskEachOtherAtOnce) {
+  constexpr int kRounds = 40;
+  CountingHandler handler;
+  {
+    MasterShell shell;
+    shell.EventRegister(&handler);
+    ASSERT_TRUE(shell.TQIPC_Start(TQIPC::None, nullptr, nullptr, 0));
+    auto slave = Launch("cmd-slave", "TQShell",
+                        {"--master", Handle(shell.TQIPC_Window()), "--refuse-pre", "2"});
+    ASSERT_TRUE(slave->Up());
+
+    std::thread partner([&] {
+      for (int i = 0; i < kRounds; ++i) EXPECT_EQ("1", Call(*slave, 0x510, 1));
+    });
+    for (int i = 0; i < kRounds; ++i) {
+      EXPECT_TRUE(shell.TQCT_CanEnable(1));
+      EXPECT_FALSE(shell.TQCT_PreExecute(2));  // the slave refuses it
+    }
+    partner.join();
+    slave.reset();
+    shell.EventUnregister(&handler);
+  }
+  EXPECT_EQ(nullptr, TQApplShell::Instance());
+  EXPECT_EQ(2 * kRounds, handler.canEnable.load());
+  EXPECT_EQ(kRounds, handler.preExecute.load());
+  EXPECT_EQ(kRounds, handler.refusedPost.load());
+  DeleteBackup("TQShell");
 }
 
 }  // namespace
