@@ -87,6 +87,7 @@ typedef std::uintptr_t UINT_PTR;
 typedef std::intptr_t LONG_PTR;
 typedef std::uintptr_t ULONG_PTR;
 typedef std::uintptr_t DWORD_PTR;
+typedef DWORD_PTR* PDWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef LONG_PTR SSIZE_T;
 typedef UINT_PTR WPARAM;
@@ -156,6 +157,7 @@ typedef HANDLE HLOCAL;
 typedef HANDLE HGLOBAL;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 typedef INT_PTR(WINAPI* FARPROC)();
 typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 typedef LPTHREAD_START_ROUTINE PTHREAD_START_ROUTINE;
@@ -584,6 +586,8 @@ typedef IStream* LPSTREAM;
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_INVALID_INDEX 1413L
 #define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176L
 #define ERROR_NO_SYSTEM_RESOURCES 1450L
 #define ERROR_TIMEOUT 1460L
@@ -816,6 +820,8 @@ typedef IStream* LPSTREAM;
 #define SMTO_BLOCK 0x0001
 #define SMTO_ABORTIFHUNG 0x0002
 #define SMTO_NOTIMEOUTIFNOTHUNG 0x0008
+#define IDI_APPLICATION MAKEINTRESOURCEA(32512)
+#define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 #define WHITE_BRUSH 0
@@ -1017,6 +1023,39 @@ TQRTL_API LSTATUS WINAPI RegQueryInfoKeyA(HKEY key, LPSTR cls, LPDWORD clsLength
                                           LPDWORD values, LPDWORD maxValueNameLength,
                                           LPDWORD maxValueLength, LPDWORD securityDescriptor,
                                           PFILETIME lastWriteTime);
+
+// Windows and messages. A window is a message endpoint that other processes
+// of the same user can reach; nothing is drawn. See tqrtl/platform/README.md
+// ("Windows and messages") for the model, the limits and the failures.
+TQRTL_API ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
+TQRTL_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName,
+                                      DWORD style, int x, int y, int width, int height,
+                                      HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
+TQRTL_API BOOL WINAPI DestroyWindow(HWND window);
+TQRTL_API BOOL WINAPI ShowWindow(HWND window, int command);
+TQRTL_API BOOL WINAPI UpdateWindow(HWND window);
+TQRTL_API BOOL WINAPI IsWindow(HWND window);
+TQRTL_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
+TQRTL_API LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+TQRTL_API BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
+TQRTL_API BOOL WINAPI TranslateMessage(const MSG* msg);
+TQRTL_API LRESULT WINAPI DispatchMessageA(const MSG* msg);
+TQRTL_API void WINAPI PostQuitMessage(int exitCode);
+TQRTL_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+TQRTL_API LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam, UINT flags, UINT timeoutMs,
+                                             PDWORD_PTR result);
+TQRTL_API BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM lParam);
+TQRTL_API int WINAPI GetClassNameA(HWND window, LPSTR className, int maxCount);
+TQRTL_API int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount);
+TQRTL_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
+// Enough for filling a WNDCLASSEXA: the stock icon, cursor and brushes are
+// distinct non-null values that the layer never draws with.
+TQRTL_API HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
+TQRTL_API HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
+TQRTL_API HGDIOBJ WINAPI GetStockObject(int object);
 
 // Message boxes (through the installed presenter, see tqplatform.h).
 TQRTL_API int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

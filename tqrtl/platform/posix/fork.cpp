@@ -22,6 +22,7 @@ void Prepare() {
   DataFilesForkPrepare();
   ContextsForkPrepare();
   LocaleForkPrepare();
+  WindowsForkPrepare();
 }
 
 // The same in the parent and the child, in the reverse order.
@@ -37,6 +38,7 @@ void Release() {
 }
 
 void Parent() {
+  WindowsForkParent();
   Release();
   RegistryForkParent();
 }
@@ -44,6 +46,7 @@ void Parent() {
 void Child() {
   // The id first: the repairs below may take locks that compare owners.
   ResetThreadIdInChild();
+  WindowsForkChild();
   Release();
   RegistryForkChild();
   ThreadsAfterForkInChild();

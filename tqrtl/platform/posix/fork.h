@@ -62,6 +62,12 @@ void ContextsForkRelease();
 void LocaleForkPrepare();
 void LocaleForkRelease();
 
+// windows.cpp: the window tables and the handle claims. In the child the
+// parent's windows, sockets and connections are closed and forgotten.
+void WindowsForkPrepare();
+void WindowsForkParent();
+void WindowsForkChild();
+
 }  // namespace tqrtl::posix
 
 #endif  // TQRTL_PLATFORM_POSIX_FORK_H_

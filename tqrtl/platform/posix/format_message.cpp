@@ -135,6 +135,8 @@ constexpr SystemText kSystemTexts[] = {
     {ERROR_INVALID_WINDOW_HANDLE, "Invalid window handle."},
     {ERROR_CLASS_ALREADY_EXISTS, "Class already exists."},
     {ERROR_CLASS_DOES_NOT_EXIST, "Class does not exist."},
+    {ERROR_CANNOT_FIND_WND_CLASS, "Cannot find window class."},
+    {ERROR_INVALID_INDEX, "Invalid index."},
     {ERROR_NO_SYSTEM_RESOURCES,
      "Insufficient system resources exist to complete the requested service."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},

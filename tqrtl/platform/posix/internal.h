@@ -6,6 +6,7 @@
 #ifndef TQRTL_PLATFORM_POSIX_INTERNAL_H_
 #define TQRTL_PLATFORM_POSIX_INTERNAL_H_
 
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -33,6 +34,8 @@ struct SystemCalls {
   int (*lstat)(const char* path, struct stat* st);
   int (*fstat)(int fd, struct stat* st);
   int (*posix_fallocate)(int fd, off_t offset, off_t length);  // returns the error, as POSIX
+  // The window layer reads a socket peer's credentials (SO_PEERCRED) here.
+  int (*getsockopt)(int fd, int level, int name, void* value, socklen_t* length);
 };
 
 // The table in force. Tests replace entries through SetSystemCalls and put

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,7 @@ constexpr SystemCalls kDefaults = {
     [](const char* path, struct stat* st) { return ::lstat(path, st); },
     [](int fd, struct stat* st) { return ::fstat(fd, st); },
     ::posix_fallocate,
+    ::getsockopt,
 };
 
 SystemCalls g_calls = kDefaults;
