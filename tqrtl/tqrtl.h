@@ -33,6 +33,7 @@
 #include "tqrtl/registry/TQApplSettings.h"
 #include "tqrtl/registry/TQReg.h"
 #include "tqrtl/res/LibraryStrings.h"
+#include "tqrtl/shell/FileSearchPaths.h"
 #include "tqrtl/shell/TQApplShell.h"
 #include "tqrtl/shell/TQCommandTable.h"
 #include "tqrtl/shell/TQDynamicObject.h"
