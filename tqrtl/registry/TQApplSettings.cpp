@@ -2,6 +2,9 @@
 // built around them.
 #include "tqrtl/registry/TQApplSettings.h"
 
+#include "tqrtl/errors/TQException.h"
+#include "tqrtl/shell/TQApplShell.h"
+
 namespace TQApplSettings {
 namespace {
 
@@ -109,11 +112,37 @@ ProductInfo::ProductInfo(const ProductInfo& other)
 
 ProductInfo::~ProductInfo() = default;
 
+// ---------------------------------------------------------------- The shell's keys
+
+namespace {
+
+TQApplShell& CurrentShell() {
+  TQApplShell* shell = TQApplShell::Instance();
+  if (shell == nullptr) throw TQGeneralException();
+  return *shell;
+}
+
+UserKey& ShellUserKey() {
+  UserKey* key = CurrentShell().GetUserKey();
+  if (key == nullptr) throw TQMemoryException();
+  return *key;
+}
+
+MachineKey& ShellMachineKey() {
+  MachineKey* key = CurrentShell().GetMachineKey();
+  if (key == nullptr) throw TQMemoryException();
+  return *key;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------- Panes
 
 SourcePaneSettings::SourcePaneSettings(UserKey& user)
     : TQReg::FilePaneSettings(&user.m_preferences, "SourcePane",
                               TQReg::DefaultPaneValuesFixedFont()) {}
+
+SourcePaneSettings::SourcePaneSettings() : SourcePaneSettings(ShellUserKey()) {}
 
 SourcePaneSettings::SourcePaneSettings(const SourcePaneSettings& other)
     : TQReg::FilePaneSettings(other) {}
@@ -123,6 +152,8 @@ SourcePaneSettings::~SourcePaneSettings() = default;
 StackPaneSettings::StackPaneSettings(UserKey& user)
     : TQReg::StdPaneSettings(&user.m_preferences, "StackPane",
                              TQReg::DefaultPaneValuesVariableFont()) {}
+
+StackPaneSettings::StackPaneSettings() : StackPaneSettings(ShellUserKey()) {}
 
 StackPaneSettings::StackPaneSettings(const StackPaneSettings& other)
     : TQReg::StdPaneSettings(other) {}
@@ -137,6 +168,9 @@ SrcSearchPathSetting::SrcSearchPathSetting(UserKey& user, MachineKey& machine)
     : Registry::Subkey(&user, "SrcPath"),
       m_paths(this, "Paths", machine.m_default_source_path.Get()) {}
 
+SrcSearchPathSetting::SrcSearchPathSetting()
+    : SrcSearchPathSetting(ShellUserKey(), ShellMachineKey()) {}
+
 SrcSearchPathSetting::SrcSearchPathSetting(const SrcSearchPathSetting& other)
     : Registry::Subkey(other), m_paths(this, "Paths", other.m_paths.GetDefault()) {}
 
@@ -145,6 +179,9 @@ SrcSearchPathSetting::~SrcSearchPathSetting() = default;
 SymSearchPathSetting::SymSearchPathSetting(UserKey& user, MachineKey& machine)
     : Registry::Subkey(&user, "SymbolPath"),
       m_paths(this, "Paths", machine.m_default_source_path.Get()) {}
+
+SymSearchPathSetting::SymSearchPathSetting()
+    : SymSearchPathSetting(ShellUserKey(), ShellMachineKey()) {}
 
 SymSearchPathSetting::SymSearchPathSetting(const SymSearchPathSetting& other)
     : Registry::Subkey(other), m_paths(this, "Paths", other.m_paths.GetDefault()) {}

@@ -26,9 +26,12 @@
 // themselves on first read (RegistryValue.h); Win32 failures arrive as
 // `unsigned int` 3.
 //
-// The pane and search-path settings are built here over the keys they hang
-// from, passed in by the caller; the forms without arguments, which find
-// those keys through the application shell, come with the shell.
+// The pane and search-path settings are built over the keys they hang from:
+// passed in by the caller, or, by the constructors without arguments, the
+// keys of the current application shell (TQApplShell::Instance(),
+// shell/TQApplShell.h). Those constructors need a shell: without one they
+// throw TQGeneralException (the library's generic message), and when the
+// shell cannot make its key, TQMemoryException.
 //
 // A copied settings object gets values of its own, bound to the copy (as in
 // TQReg.h). Thread-safety: one thread at a time per object; notification
@@ -132,6 +135,7 @@ class TQRTL_API ProductInfo : public Registry::Subkey {
 class TQRTL_API SourcePaneSettings : public TQReg::FilePaneSettings {
  public:
   explicit SourcePaneSettings(UserKey& user);
+  SourcePaneSettings();  // the shell's user key
   SourcePaneSettings(const SourcePaneSettings& other);
   ~SourcePaneSettings() override;
 };
@@ -141,6 +145,7 @@ class TQRTL_API SourcePaneSettings : public TQReg::FilePaneSettings {
 class TQRTL_API StackPaneSettings : public TQReg::StdPaneSettings {
  public:
   explicit StackPaneSettings(UserKey& user);
+  StackPaneSettings();  // the shell's user key
   StackPaneSettings(const StackPaneSettings& other);
   ~StackPaneSettings() override;
 };
@@ -150,6 +155,7 @@ class TQRTL_API StackPaneSettings : public TQReg::StdPaneSettings {
 class TQRTL_API SrcSearchPathSetting : public Registry::Subkey {
  public:
   SrcSearchPathSetting(UserKey& user, MachineKey& machine);
+  SrcSearchPathSetting();  // the shell's user and machine keys
   SrcSearchPathSetting(const SrcSearchPathSetting& other);
   ~SrcSearchPathSetting() override;
 
@@ -160,6 +166,7 @@ class TQRTL_API SrcSearchPathSetting : public Registry::Subkey {
 class TQRTL_API SymSearchPathSetting : public Registry::Subkey {
  public:
   SymSearchPathSetting(UserKey& user, MachineKey& machine);
+  SymSearchPathSetting();  // the shell's user and machine keys
   SymSearchPathSetting(const SymSearchPathSetting& other);
   ~SymSearchPathSetting() override;
 
