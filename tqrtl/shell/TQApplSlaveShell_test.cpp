@@ -1,7 +1,6 @@
-// The slave shell: in this process without a connection, and connected for
-// real to a master shell in a helper process (shell-master in
-// tests/process_helper/shell.cpp). A process may start an endpoint only
-// once, so each connected case runs in a process of its own: the test
+// A slave shell connected for real to a master shell in a helper process
+// (shell-master in tests/process_helper/shell.cpp). A process may start an
+// endpoint only once, so each case runs in a process of its own: the test
 // starts this executable again for just that test.
 #include "tqrtl/shell/TQApplSlaveShell.h"
 
@@ -20,57 +19,17 @@ namespace {
 
 class SlaveShell : public TQApplSlaveShell {
  public:
-  explicit SlaveShell(TQIPC::RoleType role = TQIPC::Slave) : TQApplSlaveShell(role) {}
   ~SlaveShell() override { TQIPC_Stop(); }
   char const* GetSettingsKeyName() const override { return "TQRTL Slave Shell Test"; }
   char const* GetApplName() const override { return "Slave Test"; }
   char const* GetHelpFileName() const override { return ""; }
-  TQWorkspace* CreateWorkspace() override {
-    ++created;
-    return new TQWorkspace;
-  }
-  int created = 0;
+  TQWorkspace* CreateWorkspace() override { return new TQWorkspace; }
 };
-
-// Counts the Initialized notifications a shell raises.
-struct HelloCounter : EventReceiver {
-  int count = 0;
-  int UponEventNotification(EventNotification const* n, EventSender*) override {
-    if (dynamic_cast<TQSession::Initialized const*>(n) == nullptr) return 0;
-    ++count;
-    return 1;
-  }
-};
-
-TEST(TQApplSlaveShellTest, WithoutAConnectionThereIsNoWorkspace) {
-  // A shell of another role never asks; a slave that cannot reach its
-  // master gets no answer. Either way the connect stays unhandled, no
-  // workspace is made, and the shell's Initialized goes out as for any
-  // shell.
-  for (TQIPC::RoleType role : {TQIPC::Master, TQIPC::Slave}) {
-    SCOPED_TRACE(role);
-    SlaveShell shell(role);
-    HelloCounter hello;
-    shell.EventRegister(&hello);
-    const TQIPC::ConnectMsg msg = {TQIPC::M_CONNECT, 7};
-    TQIPC::MultiReply reply;
-    EXPECT_EQ(0, shell.EventNotify(TQIPC::ConnectMsgArrived(&reply, &msg)));
-    EXPECT_EQ(0, shell.created);
-    EXPECT_EQ(nullptr, shell.GetWorkspace());
-    EXPECT_EQ(1, hello.count);
-    shell.EventUnregister(&hello);
-    EXPECT_EQ(1, shell.OnShutDown());
-  }
-  EXPECT_NE(0u, TQApplShell::m_get_workspace_msg_id);
-  EXPECT_EQ(TQApplShell::m_get_workspace_msg_id, RegisterWindowMessageA("TQ_Get_Workspace_Name"));
-}
-
-// ------------------------------------------------------------ Two processes
 
 constexpr char kChildVariable[] = "TQRTL_SLAVE_SHELL_TEST_CHILD";
 
 // In the test's first run: starts this executable for the current test
-// alone and expects it to pass; returns false. In that second run: true.
+// alone, expects it to pass and returns false. In that second run: true.
 bool RunsInOwnProcess() {
   const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string name = std::string(test->test_suite_name()) + "." + test->name();
@@ -80,82 +39,53 @@ bool RunsInOwnProcess() {
   SetEnvironmentVariableA(kChildVariable, name.c_str());
   ChildProcess child = StartSelf({"--gtest_filter=" + name});
   SetEnvironmentVariableA(kChildVariable, nullptr);
-  EXPECT_TRUE(child.Started());
   EXPECT_EQ(0, child.Wait(120000)) << name << " failed in its own process (output above)";
   return false;
 }
 
-// A master shell in a helper process; closed and awaited at the end.
-struct Master {
-  explicit Master(bool answer) : ready(ScratchPath("master-ready")),
-                                 workspace(ScratchPath("master-ws")) {
-    std::vector<std::string> args = {"shell-master", ready, workspace};
-    if (!answer) args.push_back("--no-answer");
-    child = StartHelper(args);
-    for (int waited = 0; waited < 60000 && child.Started(); waited += 20) {
-      std::ifstream in(ready);
-      unsigned long handle = 0, pid = 0;
-      if (in >> handle >> pid) {
-        window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(handle));
-        // A slave finds its master through this variable.
-        SetEnvironmentVariableA("TQIPC_TQShell_ENV_VAR", std::to_string(handle).c_str());
-        return;
+// Starts a master that has saved a workspace, and a slave shell that finds
+// it; checks the connection and returns the slave's workspace path ("none"
+// for no workspace), taken before the slave shuts down.
+std::string ConnectSlave(bool masterAnswers) {
+  const std::string ready = ScratchPath("master-ready"), saved = ScratchPath("master-ws");
+  std::vector<std::string> args = {"shell-master", ready, saved};
+  if (!masterAnswers) args.push_back("--no-answer");
+  ChildProcess master = StartHelper(args);
+  EXPECT_TRUE(WaitForFile(ready, 60000));
+  unsigned long window = 0;
+  std::ifstream(ready) >> window;
+  SetEnvironmentVariableA("TQIPC_TQShell_ENV_VAR", std::to_string(window).c_str());
+  std::string result = "not connected";
+  {
+    SlaveShell shell;
+    if (shell.OnStartUp() == 1 && shell.TQIPC_IsConnectionOK()) {
+      TQWorkspace* workspace = shell.GetWorkspace();
+      result = workspace == nullptr ? "none" : workspace->Pathname();
+      // What the master saved, read from the file it named.
+      if (workspace != nullptr) {
+        EXPECT_STREQ("src-a;src-b", workspace->SrcPaths());
       }
-      if (child.Wait(20) != ChildProcess::kTimedOut) return;
+      EXPECT_EQ(1, shell.OnShutDown());
+      EXPECT_EQ(nullptr, shell.GetWorkspace());
     }
   }
-  ~Master() {
-    if (window != nullptr) {
-      PostMessageA(window, WM_CLOSE, 0, 0);
-      EXPECT_EQ(0, child.Wait(60000));
-    }
-    SetEnvironmentVariableA("TQIPC_TQShell_ENV_VAR", nullptr);
-    std::remove(ready.c_str());
-    std::remove(workspace.c_str());
-  }
-  std::string ready, workspace;
-  ChildProcess child;
-  HWND window = nullptr;
-};
-
-TEST(TQApplSlaveShellProcessTest, SlaveLoadsTheMastersWorkspace) {
-  if (!RunsInOwnProcess()) return;
-  Master master(true);
-  ASSERT_NE(nullptr, master.window);
-  SlaveShell shell;
-  ASSERT_EQ(1, shell.OnStartUp());
-  EXPECT_EQ(master.window, shell.TQIPC_PartnerWindow());
-  ASSERT_NE(nullptr, shell.GetWorkspace());
-  EXPECT_EQ(1, shell.created);
-  TQWorkspace* workspace = shell.GetWorkspace();
-  EXPECT_TRUE(workspace->IsLoaded());
-  EXPECT_EQ(master.workspace, workspace->Pathname());
-  // What the master saved, read from the file it names.
-  EXPECT_STREQ("work-dir", workspace->WorkingDir());
-  EXPECT_STREQ("src-a;src-b", workspace->SrcPaths());
-
-  // The master's shell saw this process connect.
-  const TQIPC::StandardMsg ask = {0x520, 0, 0};
-  TQIPC::SingleReply reply;
-  ASSERT_EQ(TQIPC::OK, shell.TQIPC_SendMsg(ask, &reply));
-  EXPECT_EQ(GetCurrentProcessId(), reply.DwordVal());
-
-  EXPECT_EQ(1, shell.OnShutDown());
-  EXPECT_EQ(nullptr, shell.GetWorkspace());
-  EXPECT_EQ(nullptr, shell.TQIPC_Window());
+  PostMessageA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window)), WM_CLOSE, 0, 0);
+  EXPECT_EQ(0, master.Wait(60000));
+  std::remove(ready.c_str());
+  std::remove(saved.c_str());
+  return result == saved ? "the master's" : result;
 }
 
-TEST(TQApplSlaveShellProcessTest, MasterThatDoesNotAnswerLeavesNoWorkspace) {
-  if (!RunsInOwnProcess()) return;
-  Master master(false);
-  ASSERT_NE(nullptr, master.window);
-  SlaveShell shell;
-  ASSERT_EQ(1, shell.OnStartUp());
-  EXPECT_TRUE(shell.TQIPC_IsConnectionOK());
-  EXPECT_EQ(master.window, shell.TQIPC_PartnerWindow());
-  EXPECT_EQ(0, shell.created);
-  EXPECT_EQ(nullptr, shell.GetWorkspace());
-  EXPECT_EQ(1, shell.OnShutDown());
+TEST(TQApplSlaveShellProcessTest, SlaveLoadsTheMastersWorkspace) {
+  if (RunsInOwnProcess()) {
+    EXPECT_EQ("the master's", ConnectSlave(true));
+  }
+}
+
+TEST(TQApplSlaveShellProcessTest, MasterThatDoesNotAnswerLeavesTheSlaveWithoutAWorkspace) {
+  if (RunsInOwnProcess()) {
+    EXPECT_EQ("none", ConnectSlave(false));
+  }
 }
 
 }  // namespace
