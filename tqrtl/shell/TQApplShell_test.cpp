@@ -1,7 +1,7 @@
 // The current shell, its settings keys, and the settings that reach those
 // keys through it; start-up with framework shell modules named in a private
-// registry; the session states; message boxes and reports. (The shell in a
-// real connection: TQApplSlaveShell_test.cpp.)
+// registry; the session states. (The shell in a real connection:
+// TQApplSlaveShell_test.cpp.)
 #include "tqrtl/shell/TQApplShell.h"
 
 #include <gtest/gtest.h>
@@ -27,11 +27,10 @@ class TestShell : public TQApplShell {
       : TQApplShell(role), name_(std::move(name)) {}
   char const* GetSettingsKeyName() const override { return name_.c_str(); }
   TQWorkspace* GetWorkspace() const override { return workspace_; }
-  char const* GetApplName() const override { return appl_name_.c_str(); }
+  char const* GetApplName() const override { return "Test Tool"; }
   char const* GetHelpFileName() const override { return ""; }
 
   TQWorkspace* workspace_ = nullptr;
-  std::string appl_name_ = "Test Tool";
 
  private:
   std::string name_;
