@@ -25,19 +25,26 @@ extern char** environ;
 
 namespace {
 
-// The helper program lives beside the running test executable.
-std::string HelperPath() {
+// The running executable's full path.
+std::string OwnPath() {
 #if defined(_WIN32)
   char self[MAX_PATH];
   DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  std::string path(self, n);
-  path.resize(path.find_last_of("\\/") + 1);
-  return path + "tqrtl_process_helper.exe";
+  return std::string(self, n);
 #else
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
-  path.resize(path.find_last_of('/') + 1);
+  return std::string(self, n > 0 ? static_cast<size_t>(n) : 0);
+#endif
+}
+
+// The helper program lives beside the running test executable.
+std::string HelperPath() {
+  std::string path = OwnPath();
+  path.resize(path.find_last_of("\\/") + 1);
+#if defined(_WIN32)
+  return path + "tqrtl_process_helper.exe";
+#else
   return path + "tqrtl_process_helper";
 #endif
 }
@@ -140,8 +147,15 @@ void ChildProcess::Kill() {
 }
 
 ChildProcess StartHelper(const std::vector<std::string>& args) {
+  return StartProgram(HelperPath(), args);
+}
+
+ChildProcess StartSelf(const std::vector<std::string>& args) {
+  return StartProgram(OwnPath(), args);
+}
+
+ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& args) {
   ChildProcess child;
-  const std::string program = HelperPath();
 #if defined(_WIN32)
   std::string commandLine = Quote(program);
   for (const std::string& arg : args) commandLine += " " + Quote(arg);

@@ -40,15 +40,24 @@ class ChildProcess {
   unsigned long Pid() const { return pid_; }
 
  private:
-  friend ChildProcess StartHelper(const std::vector<std::string>& args);
+  friend ChildProcess StartProgram(const std::string& program,
+                                   const std::vector<std::string>& args);
   std::intptr_t handle_ = 0;  // pid on POSIX, process HANDLE on Windows
   unsigned long pid_ = 0;
   bool reaped_ = false;
 };
 
+// Starts `program` with `args`; the child inherits the environment.
+ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& args);
+
 // Starts tqrtl_process_helper with the given arguments (first: the
 // sub-command). The child inherits the environment.
 ChildProcess StartHelper(const std::vector<std::string>& args);
+
+// Starts the running test executable itself with the given arguments (a
+// --gtest_filter naming one test, say), for a test that needs a process of
+// its own: one that starts an endpoint, which a process can do only once.
+ChildProcess StartSelf(const std::vector<std::string>& args);
 
 // Starts the helper and waits for it (kTimedOut after timeoutMs, the child
 // then killed): its exit code.

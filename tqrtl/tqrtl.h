@@ -35,6 +35,7 @@
 #include "tqrtl/res/LibraryStrings.h"
 #include "tqrtl/shell/FileSearchPaths.h"
 #include "tqrtl/shell/TQApplShell.h"
+#include "tqrtl/shell/TQApplSlaveShell.h"
 #include "tqrtl/shell/TQCommandTable.h"
 #include "tqrtl/shell/TQDynamicObject.h"
 #include "tqrtl/shell/TQUtil.h"

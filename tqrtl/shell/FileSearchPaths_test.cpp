@@ -21,6 +21,9 @@ class TestShell : public TQApplShell {
  public:
   explicit TestShell(std::string name) : name_(std::move(name)) {}
   char const* GetSettingsKeyName() const override { return name_.c_str(); }
+  TQWorkspace* GetWorkspace() const override { return nullptr; }
+  char const* GetApplName() const override { return "Test"; }
+  char const* GetHelpFileName() const override { return ""; }
 
  private:
   std::string name_;

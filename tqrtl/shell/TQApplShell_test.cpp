@@ -1,15 +1,20 @@
 // The current shell, its settings keys, and the settings that reach those
-// keys through it, checked in a private registry.
+// keys through it; start-up with framework shell modules named in a private
+// registry; the session states. (The shell in a real connection:
+// TQApplSlaveShell_test.cpp.)
 #include "tqrtl/shell/TQApplShell.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "registry_test_support.h"
 #include "tqrtl/errors/TQException.h"
 #include "tqrtl/registry/TQApplSettings.h"
+#include "tqrtl/shell/TQWorkspace.h"
 
 namespace {
 
@@ -21,6 +26,11 @@ class TestShell : public TQApplShell {
   explicit TestShell(std::string name, TQIPC::RoleType role = TQIPC::Slave)
       : TQApplShell(role), name_(std::move(name)) {}
   char const* GetSettingsKeyName() const override { return name_.c_str(); }
+  TQWorkspace* GetWorkspace() const override { return workspace_; }
+  char const* GetApplName() const override { return "Test Tool"; }
+  char const* GetHelpFileName() const override { return ""; }
+
+  TQWorkspace* workspace_ = nullptr;
 
  private:
   std::string name_;
@@ -76,6 +86,9 @@ TEST_F(ApplShellTest, ShellIsCurrentWhileItLives) {
   // Without arguments: a slave.
   struct DefaultShell : TQApplShell {
     char const* GetSettingsKeyName() const override { return "Unused"; }
+    TQWorkspace* GetWorkspace() const override { return nullptr; }
+    char const* GetApplName() const override { return "Unused"; }
+    char const* GetHelpFileName() const override { return ""; }
   } plain;
   EXPECT_EQ(TQIPC::Slave, plain.TQIPC_Role());
 }
@@ -141,6 +154,75 @@ TEST_F(ApplShellTest, SettingsWithoutArgumentsNeedAShell) {
   EXPECT_THROW(TQApplSettings::SrcSearchPathSetting(), TQGeneralException);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Path()));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Path()));
+}
+
+// ------------------------------------------------------------ Start-up
+
+bool IsLoaded(const char* file) { return GetModuleHandleA(file) != nullptr; }
+
+TEST_F(ApplShellTest, StartUpRunsTheListedShellsOrLeavesNoneLoaded) {
+  // Role None reads the "Master" list and never starts an endpoint (which a
+  // process can do only once).
+  TestShell shell(appl_, TQIPC::None);
+  TQApplSettings::MachineKey* machine = shell.GetMachineKey();
+  machine->m_install_dir = TQRTL_TEST_SHELL_DIR;
+  auto list = [machine](const char* key, const char* module, int load) {
+    TQReg::DynamicObjectKey entry(&machine->m_framework_shells.m_master, key);
+    entry.m_module = module;
+    entry.m_load = load;
+  };
+  list("1 shell", TQRTL_TEST_SHELL, 1);
+  list("2 second", "no-such-module", 0);
+  ASSERT_EQ(1, shell.OnStartUp());
+  EXPECT_TRUE(IsLoaded(TQRTL_TEST_SHELL));
+  EXPECT_EQ(nullptr, shell.TQIPC_Window());
+  EXPECT_EQ(1, shell.OnShutDown());
+  EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL));
+
+  // A second entry without a module, whose factory gives nothing, or whose
+  // shell refuses to start fails start-up; the first shell is shut down
+  // (else it would stay loaded) and unloaded.
+  for (const char* module : {"", TQRTL_TEST_SHELL_NULL, TQRTL_TEST_SHELL_REFUSE}) {
+    SCOPED_TRACE(module);
+    list("2 second", module, 1);
+    EXPECT_EQ(0, shell.OnStartUp());
+    EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL));
+  }
+  EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL_NULL));
+  EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL_REFUSE));
+}
+
+// ------------------------------------------------------------ Session
+
+TEST_F(ApplShellTest, CommandsMoveTheSessionAndWhileItLastsTheWorkspaceIsHeard) {
+  struct SessionLog : EventReceiver {
+    std::vector<int> states;
+    int saves = 0;
+    int UponEventNotification(EventNotification const* n, EventSender*) override {
+      if (auto const* s = dynamic_cast<TQSession::StateChanged const*>(n)) states.push_back(s->state);
+      if (dynamic_cast<TQSession::SettingsChanged const*>(n) != nullptr) ++saves;
+      return 1;
+    }
+  } log;
+  const std::string file = ScratchPath("session-ws");
+  TQWorkspace workspace;
+  ASSERT_EQ(1, workspace.Load(file.c_str(), nullptr));
+  TestShell shell(appl_, TQIPC::None);
+  shell.workspace_ = &workspace;
+  shell.EventRegister(&log);
+  workspace.Save();  // not heard yet
+  ASSERT_TRUE(shell.TQCT_PreExecute(2));
+  shell.TQCT_PostExecute(2, false);
+  workspace.Save();
+  ASSERT_TRUE(shell.TQCT_PreExecute(4));
+  workspace.Save();  // not heard any more
+  shell.TQCT_PostExecute(4, false);
+  EXPECT_EQ((std::vector<int>{1, 2, 11, 12, 0}), log.states);
+  EXPECT_EQ(1, log.saves);
+  EXPECT_EQ(0, shell.SessionState());
+  shell.EventUnregister(&log);
+  workspace.Close();
+  std::remove(file.c_str());
 }
 
 }  // namespace

@@ -305,6 +305,9 @@ class MasterShell : public TQApplShell {
  public:
   MasterShell() : TQApplShell(TQIPC::Master) {}
   char const* GetSettingsKeyName() const override { return "Unused"; }
+  TQWorkspace* GetWorkspace() const override { return nullptr; }
+  char const* GetApplName() const override { return "Master"; }
+  char const* GetHelpFileName() const override { return ""; }
 };
 
 // The only test of this program that starts an endpoint of its own (one per
