@@ -8,12 +8,23 @@
 # folder for the private registry and the workspace; it is deleted at the
 # end unless DEMO_KEEP=1. The user's own registry is never touched.
 #
+# For the Windows build's programs set DEMO_RUNNER=wine: they then run
+# under Wine, and the registry is that of the Wine prefix ($WINEPREFIX, which
+# should be one of the build's own), from which the demo's keys are deleted
+# again at the end.
+#
 # Prints a transcript (each line says which process wrote it) and exits 0
 # when every step went as expected, 1 otherwise.
 set -u
 bin=$1
 regfile=$2
 work=$(realpath -m "$3")
+runner=${DEMO_RUNNER:-}
+exe=""
+[ -n "$runner" ] && exe=.exe
+master_exe=$bin/tqdemo_master$exe
+slave_exe=$bin/tqdemo_slave$exe
+tqipc_exe=$bin/tqipc$exe
 
 say() { printf '%-10s %s\n' "[demo]" "$*"; }
 status=0
@@ -34,6 +45,14 @@ cleanup() {
     say "kept for a look: TQRTL_REGISTRY_DIR=$work/registry, workspace $work/demo.tqs"
   else
     rm -rf "$work"
+    if [ -n "$runner" ]; then
+      # Wine's registry is not in the scratch folder: take the demo's keys out.
+      for key in 'HKLM\Software\Vantor\Demo Master' 'HKLM\Software\Vantor\Demo Slave' \
+        'HKCU\Software\Vantor\Demo Master' 'HKCU\Software\Vantor\Demo Slave'; do
+        $runner reg delete "$key" /f >/dev/null 2>&1
+      done
+      $runner reg delete 'HKCU\Software\Vantor\IPC' /v TQIPC_TQShell_ENV_VAR /f >/dev/null 2>&1
+    fi
   fi
 }
 trap cleanup EXIT
@@ -59,15 +78,22 @@ chmod 700 "$work/registry"
 # Every program below reads and writes this registry, not the user's.
 export TQRTL_REGISTRY_DIR=$work/registry
 
-say "1. A private registry in $work/registry, with the plug-in's settings"
-if "$bin/tqreg" import "$regfile" >/dev/null; then
-  "$bin/tqreg" query 'HKLM\Software\Vantor\Demo Master' /s | sed -e '/^$/d' -e 's/^/[tqreg]    /'
+if [ -z "$runner" ]; then
+  say "1. A private registry in $work/registry, with the plug-in's settings"
+  reg=("$bin/tqreg")
 else
-  fail "tqreg import $regfile"
+  say "1. The plug-in's settings in the registry of the Wine prefix ${WINEPREFIX:-~/.wine}"
+  reg=($runner reg)
+fi
+if "${reg[@]}" import "$regfile" >/dev/null 2>&1; then
+  "${reg[@]}" query 'HKLM\Software\Vantor\Demo Master' /s | tr -d '\r' |
+    sed -e '/^$/d' -e 's/^/[tqreg]    /'
+else
+  fail "${reg[*]} import $regfile"
 fi
 
 say "2. The master starts: its plug-in first, then its endpoint"
-"$bin/tqdemo_master" "$work/demo.tqs" --ready "$work/ready" &
+$runner "$master_exe" "$work/demo.tqs" --ready "$work/ready" &
 master=$!
 window=""
 for _ in $(seq 1 600); do
@@ -77,6 +103,7 @@ for _ in $(seq 1 600); do
 done
 if [ -s "$work/ready" ]; then
   read -r window <"$work/ready"
+  window=${window%$'\r'}
   rm -f "$work/ready"
 else
   wait_for_exit "$master"
@@ -87,23 +114,23 @@ fi
 
 say "3. The slave attaches, works on the master's workspace, detaches"
 echo 'int main(void) { return 0; }' >"$work/sources/hello.c"
-timeout 60 "$bin/tqdemo_slave" run "$work/sources" hello.c || fail "tqdemo_slave run: exit $?"
+timeout 60 $runner "$slave_exe" run "$work/sources" hello.c || fail "tqdemo_slave run: exit $?"
 
 say "4. tqipc pings the master's endpoint (window $window)"
-if reply=$("$bin/tqipc" ping "$window" 2>&1) && [ "$reply" = "bool true" ]; then
+if reply=$($runner "$tqipc_exe" ping "$window" 2>&1 | tr -d '\r') && [ "$reply" = "bool true" ]; then
   printf '%-10s %s\n' "[tqipc]" "$reply"
 else
   fail "tqipc ping $window: $reply"
 fi
 
 say "5. A slave asks the master to stop; the master shuts down"
-timeout 60 "$bin/tqdemo_slave" stop || fail "tqdemo_slave stop: exit $?"
+timeout 60 $runner "$slave_exe" stop || fail "tqdemo_slave stop: exit $?"
 wait_for_exit "$master"
 [ "$waited" = 0 ] || fail "the master ended with $waited"
 master=""
 
 say "6. Nothing left behind"
-if "$bin/tqipc" list 2>/dev/null | awk -v w="$window" '$1 == w { found = 1 } END { exit !found }'; then
+if $runner "$tqipc_exe" list 2>/dev/null | tr -d '\r' | awk -v w="$window" '$1 == w { found = 1 } END { exit !found }'; then
   fail "the master's endpoint $window is still listed"
 fi
 
