@@ -136,11 +136,19 @@ int main(int argc, char** argv) {
               workspace->Pathname(), static_cast<char const*>(workspace->SrcPaths()));
   }
 
+  // The directory goes into the workspace, which other processes read: its
+  // full path.
+  char sources[MAX_PATH] = "";
+  if (run && _fullpath(sources, argv[2], sizeof sources) == nullptr) {
+    demo::Say(kWho, "FAILED: no full path for %s", argv[2]);
+    ok = false;
+  }
+
   if (ok && run) {
     ok = Expect(RunCommand(shell, demo::kBuild) == Outcome::kRan, "\"build\" did not run") &&
          Expect(RunCommand(shell, demo::kClean) == Outcome::kRefused,
                 "\"clean\" was not refused") &&
-         FindThroughWorkspace(shell, *workspace, argv[2], argv[3]) &&
+         FindThroughWorkspace(shell, *workspace, sources, argv[3]) &&
          Expect(RunCommand(shell, demo::kReloadWorkspace) == Outcome::kRan,
                 "\"reload-workspace\" did not run");
   } else if (ok && stop) {

@@ -81,13 +81,15 @@ export TQRTL_REGISTRY_DIR=$work/registry
 if [ -z "$runner" ]; then
   say "1. A private registry in $work/registry, with the plug-in's settings"
   reg=("$bin/tqreg")
+  label="[tqreg]"
 else
   say "1. The plug-in's settings in the registry of the Wine prefix ${WINEPREFIX:-~/.wine}"
   reg=($runner reg)
+  label="[reg]"
 fi
 if "${reg[@]}" import "$regfile" >/dev/null 2>&1; then
   "${reg[@]}" query 'HKLM\Software\Vantor\Demo Master' /s | tr -d '\r' |
-    sed -e '/^$/d' -e 's/^/[tqreg]    /'
+    sed -e '/^$/d' -e "s/^/$(printf '%-10s ' "$label")/"
 else
   fail "${reg[*]} import $regfile"
 fi
