@@ -87,11 +87,11 @@ else
   reg=($runner reg)
   label="[reg]"
 fi
-if "${reg[@]}" import "$regfile" >/dev/null 2>&1; then
+if imported=$("${reg[@]}" import "$regfile" 2>&1); then
   "${reg[@]}" query 'HKLM\Software\Vantor\Demo Master' /s | tr -d '\r' |
     sed -e '/^$/d' -e "s/^/$(printf '%-10s ' "$label")/"
 else
-  fail "${reg[*]} import $regfile"
+  fail "${reg[*]} import $regfile: $imported"
 fi
 
 say "2. The master starts: its plug-in first, then its endpoint"
