@@ -90,11 +90,9 @@ fi
 "${reg[@]}" query 'HKCU\Software\Vantor\IPC' /v TQIPC_TQShell_ENV_VAR |
   grep -qi "$(printf '0x%x' "${window:-0}")" ||
   fail "the registry does not hold the gone master's window $window"
-# Under Wine only the second: Wine hands the gone master's window number to
-# the next window made, which may be the slave's own.
-cases="gone none"
-[ -n "$runner" ] && cases=none
-for published in $cases; do
+# (Wine hands a gone window's number to the next window made, which may be
+# the slave's own: the slave must not take itself for the master.)
+for published in gone none; do
   if [ $published = none ]; then
     "${reg[@]}" delete 'HKCU\Software\Vantor\IPC' /v TQIPC_TQShell_ENV_VAR /f >/dev/null 2>&1 ||
       fail "could not delete the published window"

@@ -383,8 +383,13 @@ bool TQIPC_Object::ReadEnvVar() {
     }
     m_partner_window = HandleFromNumber(number);
   }
-  if (IsWindow(m_partner_window.load())) return true;
+  // A master that has gone may leave its number behind, and the system may
+  // already have handed that number to this endpoint's own window: a slave
+  // must never take itself for its master.
+  const HWND partner = m_partner_window.load();
+  if (partner != m_own_window.load() && IsWindow(partner)) return true;
   TQIPC_Trace("Master HWND is invalid");
+  m_partner_window = nullptr;
   return false;
 }
 
