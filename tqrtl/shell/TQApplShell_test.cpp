@@ -190,6 +190,14 @@ TEST_F(ApplShellTest, StartUpRunsTheListedShellsOrLeavesNoneLoaded) {
   }
   EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL_NULL));
   EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL_REFUSE));
+
+  // An entry damaged outside the library (the module name stored as a
+  // number) names no module: start-up fails the same way.
+  list("2 second", TQRTL_TEST_SHELL, 1);
+  registry_test::WriteStored(HKEY_LOCAL_MACHINE, Path("FrameworkShells\\Master\\2 second"), "",
+                             REG_DWORD, registry_test::Le32({7}));
+  EXPECT_EQ(0, shell.OnStartUp());
+  EXPECT_FALSE(IsLoaded(TQRTL_TEST_SHELL));
 }
 
 // ------------------------------------------------------------ Session
