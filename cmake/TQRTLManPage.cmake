@@ -1,7 +1,7 @@
 # Renders a tool's manual page (roff, section 1) from its source, as
 #
 #   cmake -DSOURCE=<tool>.1.md -DOUTPUT=<tool>.1 -DVERSION=<x.y.z>
-#         -DTOOL=<built tool> [-DGZIP=ON] -P TQRTLManPage.cmake
+#         -DTOOL=<built tool> [-DGZIP=<gzip program>] -P TQRTLManPage.cmake
 #
 # The source is plain text with a little markup:
 #
@@ -16,7 +16,8 @@
 #
 # A blank line ends a paragraph. Backslashes, minus signs and lines that
 # start with a period are escaped, so the text needs no roff knowledge.
-# With GZIP, <OUTPUT>.gz is written too (what the package installs).
+# With GZIP, <OUTPUT>.gz is written too (what is installed), without a name
+# or time stamp in it, so that the same source gives the same bytes.
 cmake_minimum_required(VERSION 3.25)
 
 foreach(_var SOURCE OUTPUT VERSION TOOL)
@@ -135,7 +136,10 @@ string(REPLACE "@LB@" "[" page "${page}")
 string(REPLACE "@RB@" "]" page "${page}")
 file(WRITE "${OUTPUT}" "${page}")
 if(GZIP)
-  # The same bytes at every build: no time stamp in the file.
-  file(ARCHIVE_CREATE OUTPUT "${OUTPUT}.gz" PATHS "${OUTPUT}" FORMAT raw COMPRESSION GZip
-       COMPRESSION_LEVEL 9 MTIME 0)
+  execute_process(COMMAND "${GZIP}" -9 -n -c "${OUTPUT}" OUTPUT_FILE "${OUTPUT}.gz"
+    RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    file(REMOVE "${OUTPUT}" "${OUTPUT}.gz")
+    message(FATAL_ERROR "${GZIP} failed on ${OUTPUT}")
+  endif()
 endif()

@@ -76,7 +76,7 @@ for tool in "${tools[@]}"; do
   if command -v man >/dev/null; then
     text=$(MANWIDTH=200 MAN_KEEP_FORMATTING= man --warnings=w -l "$page" 2>"$work/warnings")
   else
-    text=$(zcat "$page" | groff -man -Tutf8 -ww -rLL=200n 2>"$work/warnings" | col -b)
+    text=$(zcat "$page" | groff -man -Tutf8 -ww -rLL=200n 2>"$work/warnings" | col -bx)
   fi
   [ -s "$work/warnings" ] && fail "$tool.1: warnings: $(cat "$work/warnings")"
   grep -Eq "^ +$tool - .+" <<<"$text" || fail "$tool.1: no NAME line"
