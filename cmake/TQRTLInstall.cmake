@@ -51,6 +51,8 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/tqrtl"
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h"
   PATTERN "posix" EXCLUDE PATTERN "windows" EXCLUDE PATTERN "internal" EXCLUDE)
+install(FILES "${PROJECT_BINARY_DIR}/include/tqrtl/version.h"
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tqrtl)
 install(EXPORT TQRTLTargets NAMESPACE TQRTL::
   DESTINATION ${TQRTL_INSTALL_CMAKEDIR})
 
@@ -67,3 +69,20 @@ install(FILES "${PROJECT_BINARY_DIR}/TQRTLConfig.cmake"
 # The build tree works as a package too.
 export(EXPORT TQRTLTargets NAMESPACE TQRTL::
   FILE "${PROJECT_BINARY_DIR}/TQRTLTargets.cmake")
+
+# pkg-config, for projects built with make or Meson (Linux; the Windows
+# package is for CMake projects).
+if(NOT WIN32)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+    message(FATAL_ERROR "tqrtl.pc needs CMAKE_INSTALL_LIBDIR below the prefix")
+  endif()
+  file(RELATIVE_PATH TQRTL_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  string(REGEX REPLACE "/$" "" TQRTL_PC_TO_PREFIX "${TQRTL_PC_TO_PREFIX}")
+  set(TQRTL_PC_DL "")
+  foreach(_lib IN LISTS CMAKE_DL_LIBS)
+    string(APPEND TQRTL_PC_DL " -l${_lib}")
+  endforeach()
+  string(STRIP "${TQRTL_PC_DL}" TQRTL_PC_DL)
+  configure_file(cmake/tqrtl.pc.in "${PROJECT_BINARY_DIR}/tqrtl.pc" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/tqrtl.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

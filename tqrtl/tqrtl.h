@@ -5,6 +5,8 @@
 #ifndef TQRTL_TQRTL_H_
 #define TQRTL_TQRTL_H_
 
+#include "tqrtl/version.h"
+
 #include "tqrtl/platform/win32.h"
 
 #include "tqrtl/core/EventSender.h"

@@ -20,6 +20,9 @@ int main() {
   char message[TQException::kMessageBufferSize];
   if (!error.GetErrorMessage(message)) return 2;
   std::printf("%s\n", message);
+  // The headers' version, for the test to compare with what the package says.
+  std::printf("TQRTL %s (%d.%d.%d)\n", TQRTL_VERSION, TQRTL_VERSION_MAJOR, TQRTL_VERSION_MINOR,
+              TQRTL_VERSION_PATCH);
 
   // Two widths of INT_MAX cannot fit a string: the library throws, and the
   // exception must unwind out of the library and be caught here by its type.

@@ -6,6 +6,7 @@
 //   tqipc send HANDLE MSG [WPARAM [LPARAM]] [/t MS]
 //                                           sends a standard message, prints
 //                                           the reply
+//   tqipc --help (or /?), tqipc --version
 //
 // HANDLE is a window as `list` prints it (decimal, or hexadecimal with 0x).
 // MSG is 0x403 (M_PING) or above, WPARAM a 32-bit unsigned number, LPARAM a
@@ -27,6 +28,7 @@
 #include "tqrtl/ipc/TQIPC_Messages.h"
 #include "tqrtl/ipc/TQIPC_Object.h"
 #include "tqrtl/platform/win32.h"
+#include "tqrtl/version.h"
 
 namespace {
 
@@ -36,6 +38,7 @@ const char kUsageText[] =
     "usage: tqipc list\n"
     "       tqipc ping HANDLE [/t MS]\n"
     "       tqipc send HANDLE MSG [WPARAM [LPARAM]] [/t MS]\n"
+    "       tqipc --help | /? | --version\n"
     "HANDLE as list prints it; numbers in decimal or 0x hexadecimal; MSG 0x403 or above.\n"
     "/t: the send time-out in ms (default 5000, 0 waits without limit).\n"
     "exit codes: 0 replied, 1 bad command line, 2 no such endpoint or the send failed,\n"
@@ -159,6 +162,10 @@ int Run(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "/?" || arg == "-?" || arg == "-h" || arg == "--help") {
       std::fputs(kUsageText, stdout);
+      return kReplied;
+    }
+    if (arg == "--version") {
+      std::puts("tqipc " TQRTL_VERSION);
       return kReplied;
     }
     if (arg == "/t" || arg == "/T") {

@@ -2,7 +2,8 @@
 # Runs tqipc against a master endpoint in a helper process, checking its
 # output and exit codes. Called by ctest as
 #   tqipc_test.sh <tqipc> <tqrtl_process_helper> <scratch directory>
-# with TQIPC_RUNNER set to the program that runs both (wine) when they are
+# with TQRTL_VERSION set to the version the tool must print for --version,
+# and TQIPC_RUNNER set to the program that runs both (wine) when they are
 # Windows programs.
 set -u
 runner=${TQIPC_RUNNER:-}
@@ -56,6 +57,13 @@ run 2 'timed out' send "$window" 0x505 3000 /t 300
 
 # The command line.
 run 0 '^usage: tqipc list' /?
+usage=$out
+for spelling in --help -h '-?'; do
+  run 0 '^usage: tqipc list' "$spelling"
+  [ "$out" = "$usage" ] || { echo "FAIL: tqipc $spelling differs from /?"; failures=$((failures + 1)); }
+done
+run 0 - --version
+[ "$out" = "tqipc $TQRTL_VERSION" ] || { echo "FAIL: tqipc --version: '$out'"; failures=$((failures + 1)); }
 run 1 'usage' ""
 run 1 'unknown command' frob
 run 1 'wrong number' send "$window" 0x501 1 2 3

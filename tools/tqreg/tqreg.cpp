@@ -10,6 +10,7 @@
 //   tqreg export KEY FILE [/y] [/a]
 //   tqreg import FILE
 //   tqreg where | check
+//   tqreg /? (or --help) | --version
 //
 // Keys are HKCU\... or HKLM\... (or the long root names), "\" being the only
 // separator. Switches take "/" or "-" in any case; only the switches of the
@@ -44,6 +45,7 @@
 #include "tools/tqreg/reg_file.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
+#include "tqrtl/version.h"
 
 namespace {
 
@@ -892,6 +894,7 @@ constexpr const char* kUsage =
     "  export KEY FILE [/y] [/a]\n"
     "  import FILE\n"
     "  where  (the store's files)     check  (SQLite's integrity check)\n"
+    "  /?  or --help (this text)      --version\n"
     "\n"
     "KEY is HKCU\\path or HKLM\\path (or HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE).\n"
     "The store is in $TQRTL_REGISTRY_DIR, else ${XDG_CONFIG_HOME:-~/.config}/tqrtl/registry.\n"
@@ -909,6 +912,10 @@ int Run(int argc, char** argv) {
   const std::string op = Lower(argv[1]);
   if (op == "/?" || op == "-?" || op == "/h" || op == "--help") {
     std::cout << kUsage;
+    return kOk;
+  }
+  if (op == "--version" && argc == 2) {
+    std::cout << "tqreg " TQRTL_VERSION "\n";
     return kOk;
   }
   std::vector<SwitchDef> known = {{"?", false}, {"reg:32", false}, {"reg:64", false}};

@@ -14,6 +14,7 @@
 #include "registry_test_support.h"
 #include "tqrtl/platform/posix/registry.h"
 #include "tqrtl/platform/win32.h"
+#include "tqrtl/version.h"
 
 namespace {
 
@@ -485,6 +486,38 @@ TEST_F(TqregTest, CheckOfADamagedHiveReportsTheDamage) {
     fs::remove(machine + "-wal");
     fs::remove(machine + "-shm");
   }
+}
+
+TEST_F(TqregTest, HelpInEitherSpellingAndVersion) {
+  const Result help = Run({"/?"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("TQREG <operation>", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("--version"), std::string::npos) << help.out;
+  EXPECT_EQ(help.err, "");
+  for (const char* spelling : {"--help", "-?", "/H", "--HELP"}) {
+    const Result r = Run({spelling});
+    EXPECT_EQ(r.code, 0) << spelling;
+    EXPECT_EQ(r.out, help.out) << spelling;
+  }
+
+  // The version is the headers' one, and the headers' parts agree with it.
+  const std::string version = std::to_string(TQRTL_VERSION_MAJOR) + "." +
+                              std::to_string(TQRTL_VERSION_MINOR) + "." +
+                              std::to_string(TQRTL_VERSION_PATCH);
+  EXPECT_EQ(version, TQRTL_VERSION);
+  const Result r = Run({"--version"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "tqreg " + version + "\n");
+  EXPECT_EQ(r.err, "");
+  // Only on its own: anything after it is a syntax error, not a version.
+  const Result extra = Run({"--version", "HKCU\\Software"});
+  EXPECT_EQ(extra.code, 1);
+  EXPECT_EQ(extra.out, "");
+  EXPECT_EQ(extra.err.rfind("ERROR: Invalid syntax.", 0), 0u) << extra.err;
+  EXPECT_EQ(TQRTL_VERSION_NUMBER,
+            TQRTL_VERSION_MAJOR * 10000 + TQRTL_VERSION_MINOR * 100 + TQRTL_VERSION_PATCH);
+  EXPECT_LT(TQRTL_MAKE_VERSION(0, 9, 99), TQRTL_MAKE_VERSION(0, 10, 0));
+  EXPECT_LT(TQRTL_MAKE_VERSION(0, 99, 99), TQRTL_MAKE_VERSION(1, 0, 0));
 }
 
 }  // namespace

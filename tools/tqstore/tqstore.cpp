@@ -9,6 +9,8 @@
 //   tqstore remove FILE SECTION        drop SECTION
 //   tqstore check FILE                 is FILE a sound storage file?
 //
+//   tqstore --help (or /?), tqstore --version
+//
 // Exit codes: 0 done; 1 bad command line; 2 a file could not be read or
 // written; 3 FILE is not a sound storage file (the message says what is
 // wrong and where); 4 no such section.
@@ -39,6 +41,7 @@
 #include "tqrtl/errors/TQException.h"
 #include "tqrtl/files/TQStorage.h"
 #include "tqrtl/files/TQStream.h"
+#include "tqrtl/version.h"
 
 namespace {
 
@@ -51,6 +54,7 @@ const char kUsageText[] =
     "       tqstore put FILE SECTION IN\n"
     "       tqstore remove FILE SECTION\n"
     "       tqstore check FILE\n"
+    "       tqstore --help | /? | --version\n"
     "exit codes: 0 done, 1 bad command line, 2 a file could not be read or written,\n"
     "            3 FILE is not a sound storage file, 4 no such section\n";
 
@@ -308,8 +312,12 @@ int main(int argc, char** argv) {
   if (command == "extract" && argc == 5) return Extract(argv[2], argv[3], argv[4]);
   if (command == "put" && argc == 5) return Rewrite(argv[2], argv[3], argv[4]);
   if (command == "remove" && argc == 4) return Rewrite(argv[2], argv[3], nullptr);
-  if (command == "--help" || command == "-h") {
+  if (argc == 2 && (command == "--help" || command == "-h" || command == "/?" || command == "-?")) {
     std::fputs(kUsageText, stdout);
+    return kOk;
+  }
+  if (argc == 2 && command == "--version") {
+    std::puts("tqstore " TQRTL_VERSION);
     return kOk;
   }
   std::fputs(kUsageText, stderr);

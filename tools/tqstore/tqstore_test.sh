@@ -2,7 +2,8 @@
 # Runs tqstore on storage files it makes and damages, checking its output,
 # its exit codes and what it leaves on disk. Called by ctest as
 #   tqstore_test.sh <tqstore> <scratch directory>
-# with TQSTORE_RUNNER set to the program that runs it (wine) when the tool
+# with TQRTL_VERSION set to the version the tool must print for --version,
+# and TQSTORE_RUNNER set to the program that runs it (wine) when the tool
 # is a Windows program.
 set -u
 runner=${TQSTORE_RUNNER:-}
@@ -47,6 +48,14 @@ printf '\0\1\2\377' >"$work/bin"
 run 1 usage bogus
 run 1 usage list
 run 0 usage --help
+help=$($runner "$tqstore" --help | tr -d '\r')
+for spelling in -h '/?' '-?'; do
+  [ "$($runner "$tqstore" "$spelling" | tr -d '\r')" = "$help" ] || fail "tqstore $spelling differs from --help"
+done
+run 1 usage --help extra
+version=$($runner "$tqstore" --version 2>&1 | tr -d '\r')
+[ "$version" = "tqstore $TQRTL_VERSION" ] || fail "tqstore --version printed '$version'"
+run 1 usage --version extra
 run 0 - put "$store" first "$work/a.txt"
 run 0 - put "$store" second "$work/b.txt"
 run 0 - put "$store" binary "$work/bin"
