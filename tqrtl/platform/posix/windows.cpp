@@ -25,11 +25,14 @@
 // other both complete. Sent messages run the window procedure and are
 // answered on the same connection; posted ones join the thread's queue.
 // A send that times out drops its connection, so a late answer can never
-// be taken for a later message's.
+// be taken for a later message's. Before a wait sleeps, it looks for what
+// it waits for during a few tens of microseconds (PollBriefly), so that an
+// exchange of messages does not pay for waking an idle CPU each time.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -73,6 +76,9 @@ constexpr size_t kMaxTitle = 4095;
 constexpr int kPostWaitMs = 5000;
 constexpr size_t kReadChunk = 16384;
 constexpr int kNcCreate = 0x0081;  // WM_NCCREATE: DefWindowProcA answers TRUE
+// How long a thread looks for what it waits for before it sleeps (see
+// PollBriefly).
+constexpr std::int64_t kSpinNs = 50000;
 
 std::uint32_t HandleValue(HWND window) {
   const auto value = reinterpret_cast<std::uintptr_t>(window);
@@ -125,6 +131,7 @@ struct ThreadState {
   std::deque<MSG> posted;
   bool quit = false;
   int quit_code = 0;
+  bool may_spin = false;  // the machine has more than one CPU: see PollBriefly
 };
 
 struct ClassEntry {
@@ -430,6 +437,7 @@ ThreadState* State() {
   if (t_state != nullptr) return t_state;
   auto* state = new ThreadState;
   state->thread_id = GetCurrentThreadId();
+  state->may_spin = sysconf(_SC_NPROCESSORS_ONLN) > 1;
   {
     std::lock_guard<std::mutex> lock(G().mutex);
     G().threads.push_back(state);
@@ -609,6 +617,33 @@ FrameHeader MakeHeader(FrameKind kind, std::uint32_t seq, UINT message, WPARAM w
 
 enum class WaitOutcome { kReady, kTimedOut, kPosted, kFailed };
 
+std::int64_t NowNs() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// PollBriefly: poll() that looks for up to kSpinNs, giving the CPU to
+// anything else that wants it in between, before it sleeps until the
+// deadline. Messages come in exchanges (a request, its answer, the next
+// request), and on many machines a CPU that went idle takes tens of
+// microseconds to wake, more than the whole exchange costs when both
+// threads stay awake. Giving the CPU away between looks lets the other
+// side run even when both are on the same CPU. On a machine with a single
+// CPU the thread sleeps at once: there, nothing can arrive while it looks.
+int PollBriefly(ThreadState* ts, pollfd* fds, nfds_t count, const Deadline& deadline) {
+  const int timeout = deadline.RemainingMs();
+  if (!ts->may_spin || timeout == 0) return poll(fds, count, timeout);
+  const std::int64_t stop = NowNs() + kSpinNs;
+  for (;;) {
+    const int n = poll(fds, count, 0);
+    if (n != 0) return n;
+    if (NowNs() >= stop) break;
+    sched_yield();
+  }
+  return poll(fds, count, deadline.RemainingMs());
+}
+
 WaitOutcome WaitServing(ThreadState* ts, int fd, short events, const Deadline& deadline,
                         bool until_posted);
 
@@ -769,7 +804,7 @@ WaitOutcome WaitServing(ThreadState* ts, int fd, short events, const Deadline& d
     if (fd >= 0) fds.push_back(pollfd{fd, events, 0});
     for (const auto& w : windows) fds.push_back(pollfd{w->listen_fd, POLLIN, 0});
     for (const auto& c : conns) fds.push_back(pollfd{c->fd, POLLIN, 0});
-    const int n = poll(fds.data(), fds.size(), deadline.RemainingMs());
+    const int n = PollBriefly(ts, fds.data(), fds.size(), deadline);
     if (n < 0) {
       if (errno == EINTR) continue;
       SetLastErrorFromErrno();
