@@ -12,8 +12,12 @@
 //           variable before the start (without it the variable is removed,
 //           and a slave falls back on the registry value)
 //       --timeout MS      the endpoint's send time-out (default 0)
-//       --stop-on-hang    stops and deletes the endpoint as soon as message
-//           0x505 has begun to sleep (exit 0)
+//       --stop-on-hang    stops the endpoint as soon as message 0x505 has
+//           begun to sleep (which then also posts 0x509 with lParam
+//           kAfterStop to its own window), and deletes it once the
+//           endpoint's thread has ended: exit 0 when the stop returned only
+//           after the receiver had finished and the receiver never saw the
+//           posted message; 5 and 6 when it did (see RunEndpoint)
 //     Once up, writes "WINDOW PID" to the file READY and serves until its
 //     window is closed (exit 0); exits 3 when the start fails, 4 when
 //     nobody closes the window within 120 s.
@@ -48,10 +52,17 @@
 #include "tqrtl/ipc/TQIPC_Object.h"
 #include "tqrtl/platform/win32.h"
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::string g_ready;
 volatile LONG g_posted = 0;
+volatile LONG g_hang_done = 0;  // message 0x505 has finished sleeping
+bool g_stop_on_hang = false;
+constexpr LONG kAfterStop = 0x5050;
 
 unsigned char PatternByte(size_t i) { return static_cast<unsigned char>(i * 7 + 1); }
 
@@ -119,9 +130,15 @@ class TestReceiver : public TQIPC_MessageHandler {
       case 0x503: return true;
       case 0x504: reply->Set(true); return false;
       case 0x505:
+        if (g_stop_on_hang) {
+          // Queued now, it comes out only after the stop: by then the
+          // stopped endpoint must not hand it to its receivers.
+          PostMessageA(endpoint_->TQIPC_Window(), 0x509, 0, kAfterStop);
+        }
         WriteFile(g_ready + ".hang", "hang\n");
         Sleep(w);
         reply->Set(true);
+        InterlockedExchange(&g_hang_done, 1);
         return true;
       case 0x506: reply->Set(static_cast<unsigned long>(GetCurrentProcessId())); return true;
       case 0x507: {
@@ -183,6 +200,24 @@ class TestReceiver : public TQIPC_MessageHandler {
   int connects_ = 0;
 };
 
+// Waits up to 60 s for thread `id` of this process to end.
+bool WaitForThreadEnd(DWORD id) {
+#if defined(_WIN32)
+  const HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+  if (thread == nullptr) return true;  // already gone
+  const bool ended = WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  return ended;
+#else
+  const std::string task = "/proc/self/task/" + std::to_string(id);
+  for (int waited = 0; waited < 60000; waited += 10) {
+    if (access(task.c_str(), F_OK) != 0) return true;
+    Sleep(10);
+  }
+  return false;
+#endif
+}
+
 int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
   if (argc < 3) return 64;
   const std::string name = argv[1];
@@ -202,8 +237,10 @@ int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
   const std::string variable = "TQIPC_" + name + "_ENV_VAR";
   SetEnvironmentVariableA(variable.c_str(), master);
 
+  g_stop_on_hang = stopOnHang;
   // On the heap, so that a memory checker sees any use after the delete.
   auto* endpoint = new TQIPC_Object(role, name.c_str(), nullptr, timeout);  // titled by role
+  DWORD thread = 0;
   auto* receiver = new TestReceiver(endpoint, vote);
   endpoint->EventRegister(receiver);
   int code = 3;
@@ -211,6 +248,7 @@ int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
     const DWORD window =
         static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(endpoint->TQIPC_Window()));
     WriteFile(g_ready, std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
+    thread = GetWindowThreadProcessId(endpoint->TQIPC_Window(), nullptr);
     code = 4;
     const std::string hang = g_ready + ".hang";
     for (int waited = 0; waited < 120000; waited += 20) {
@@ -228,10 +266,18 @@ int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
     }
   }
   endpoint->TQIPC_Stop();
+  if (stopOnHang && code == 0) {
+    // The receiver still in the message would have used the endpoint after
+    // its delete below.
+    if (g_hang_done == 0) code = 5;
+    // The receiver stays registered until the thread has ended, so the
+    // posted message would reach it were the thread not cut off.
+    if (!WaitForThreadEnd(thread)) code = 7;
+    if (code == 0 && g_posted == kAfterStop) code = 6;
+  }
   endpoint->EventUnregister(receiver);
   delete receiver;
   delete endpoint;
-  if (stopOnHang) Sleep(1000);  // the cut-off thread ends meanwhile
   return code;
 }
 

@@ -306,10 +306,11 @@ TEST(TQIPCObjectTest, BothSidesSendToEachOtherAtOnce) {
   }
 }
 
-// The helper stops and deletes its endpoint while a receiver still sleeps
-// in this message, past TQIPC_Stop's wait for the thread: the receiver
-// still finishes and answers, and the helper, which has deleted the
-// endpoint meanwhile, ends cleanly (under a memory checker too).
+// The helper stops its endpoint while a receiver still sleeps in this
+// message, past TQIPC_Stop's wait for the thread: the receiver still
+// finishes and answers, the stop returns only once it has, and a message
+// the thread takes from its queue after the stop never reaches a receiver
+// (the helper checks both: exit 5 and 6).
 TEST(TQIPCObjectTest, StopOutlastedByAReceiver) {
   const std::string name = UniqueName("ipc");
   auto master = Launch("ipc-master", name, {"--stop-on-hang"});
