@@ -33,15 +33,6 @@
 
 namespace {
 
-void WriteReady(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
-  std::rename(temporary.c_str(), path.c_str());
-}
-
 class RecordingHandler : public TQCommandHandler {
  public:
   int refuseCan = -1;
@@ -133,7 +124,8 @@ int RunTable(TQIPC::RoleType role, int argc, char** argv) {
   if (table->TQIPC_Start(role, name.c_str(), nullptr, timeout)) {
     const DWORD window =
         static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(table->TQIPC_Window()));
-    WriteReady(ready, std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
+    WriteWholeFile(ready,
+                   std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
     code = 4;
     for (int waited = 0; waited < 120000; waited += 20) {
       if (table->TQIPC_Window() == nullptr) {

@@ -90,15 +90,6 @@ std::string Describe(TQIPC::Status status, const TQIPC::SingleReply& reply) {
   return line;
 }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  std::FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fputs(text.c_str(), f);
-  std::fclose(f);
-  std::rename(temporary.c_str(), path.c_str());
-}
-
 bool Exists(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f != nullptr) std::fclose(f);
@@ -135,7 +126,7 @@ class TestReceiver : public TQIPC_MessageHandler {
           // stopped endpoint must not hand it to its receivers.
           PostMessageA(endpoint_->TQIPC_Window(), 0x509, 0, kAfterStop);
         }
-        WriteFile(g_ready + ".hang", "hang\n");
+        WriteWholeFile(g_ready + ".hang", "hang\n");
         Sleep(w);
         reply->Set(true);
         InterlockedExchange(&g_hang_done, 1);
@@ -247,7 +238,8 @@ int RunEndpoint(TQIPC::RoleType role, int argc, char** argv) {
   if (endpoint->TQIPC_Start(role, name.c_str(), nullptr, timeout)) {
     const DWORD window =
         static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(endpoint->TQIPC_Window()));
-    WriteFile(g_ready, std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
+    WriteWholeFile(g_ready,
+                   std::to_string(window) + " " + std::to_string(GetCurrentProcessId()) + "\n");
     thread = GetWindowThreadProcessId(endpoint->TQIPC_Window(), nullptr);
     code = 4;
     const std::string hang = g_ready + ".hang";

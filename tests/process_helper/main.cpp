@@ -20,6 +20,15 @@ ProcessCommandFn ProcessCommand::Find(const char* name) {
   return nullptr;
 }
 
+void WriteWholeFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* f = std::fopen(temporary.c_str(), "wb");
+  if (f == nullptr) return;
+  std::fputs(text.c_str(), f);
+  std::fclose(f);
+  std::rename(temporary.c_str(), path.c_str());
+}
+
 // The exit code of a sub-command that only proves the program starts.
 static int Echo(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) std::printf("%s\n", argv[i]);

@@ -12,6 +12,8 @@
 #ifndef TQRTL_TESTS_PROCESS_HELPER_PROCESS_HELPER_H_
 #define TQRTL_TESTS_PROCESS_HELPER_PROCESS_HELPER_H_
 
+#include <string>
+
 using ProcessCommandFn = int (*)(int argc, char** argv);
 
 class ProcessCommand {
@@ -24,5 +26,9 @@ class ProcessCommand {
   ProcessCommandFn fn_;
   const ProcessCommand* next_;
 };
+
+// Writes `text` to `path` through a temporary file renamed over it, so a
+// test polling for the file never reads half of it.
+void WriteWholeFile(const std::string& path, const std::string& text);
 
 #endif  // TQRTL_TESTS_PROCESS_HELPER_PROCESS_HELPER_H_

@@ -8,7 +8,6 @@
 //     --no-answer. Exits 3 when saving or start-up fails, 4 when nobody
 //     closes the window within 120 s.
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -51,14 +50,8 @@ int ShellMaster(int argc, char** argv) {
   workspace.Save();
   MasterShell shell(&workspace, argc < 4 || std::strcmp(argv[3], "--no-answer") != 0);
   if (workspace.LastSaveFailed() || !shell.OnStartUp()) return 3;
-  // Written whole under a temporary name, so the reader never sees half.
-  const std::string ready = argv[1], temporary = ready + ".tmp";
-  if (std::FILE* f = std::fopen(temporary.c_str(), "wb")) {
-    std::fprintf(f, "%lu\n", static_cast<unsigned long>(
-                                 reinterpret_cast<std::uintptr_t>(shell.TQIPC_Window())));
-    std::fclose(f);
-    std::rename(temporary.c_str(), ready.c_str());
-  }
+  WriteWholeFile(argv[1],
+                 std::to_string(reinterpret_cast<std::uintptr_t>(shell.TQIPC_Window())) + "\n");
   int code = 4;
   for (int waited = 0; waited < 120000 && code == 4; waited += 20) {
     if (shell.TQIPC_Window() == nullptr) code = 0;

@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "endpoint_support.h"
 #include "process_support.h"
 #include "registry_test_support.h"
 
@@ -24,72 +25,6 @@ namespace {
 
 const char kStatusFailed[] = "1 0 0";
 const char kStatusNoReply[] = "2 0 0";
-
-struct Endpoint {
-  ChildProcess child;
-  HWND window = nullptr;
-  DWORD pid = 0;
-  std::string ready;
-  int exitCode = 0;  // when it ended before it was up
-
-  bool Up() const { return window != nullptr; }
-  // Closes the window as a user would and waits for a clean end.
-  void Close() {
-    if (window == nullptr) return;
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(0, child.Wait(60000));
-    window = nullptr;
-  }
-  ~Endpoint() {
-    if (window != nullptr) Close();
-    std::remove(ready.c_str());
-    std::remove((ready + ".hang").c_str());
-  }
-};
-
-// Starts an endpoint helper and waits until it is up or has ended.
-std::unique_ptr<Endpoint> Launch(const char* command, const std::string& name,
-                                 std::vector<std::string> options = {}) {
-  auto e = std::make_unique<Endpoint>();
-  e->ready = ScratchPath("ipc-ready");
-  std::vector<std::string> args = {command, name, e->ready};
-  args.insert(args.end(), options.begin(), options.end());
-  e->child = StartHelper(args);
-  EXPECT_TRUE(e->child.Started());
-  for (int waited = 0; waited < 60000; waited += 20) {
-    std::ifstream in(e->ready);
-    unsigned long window = 0, pid = 0;
-    if (in >> window >> pid) {
-      e->window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
-      e->pid = static_cast<DWORD>(pid);
-      return e;
-    }
-    const int code = e->child.Wait(20);
-    if (code != ChildProcess::kTimedOut) {
-      e->exitCode = code;
-      return e;
-    }
-  }
-  ADD_FAILURE() << command << " neither came up nor ended";
-  return e;
-}
-
-std::string Handle(const Endpoint& e) {
-  return std::to_string(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(e.window)));
-}
-
-// Sends a message to a helper's window from this process (no endpoint): the
-// decoded reply, or nullopt when the send itself failed.
-std::optional<TQIPC::SingleReply> Ask(HWND window, UINT message, UINT wParam, LONG lParam) {
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_NORMAL, 60000, &result)) {
-    return std::nullopt;
-  }
-  TQIPC::SingleReply reply;
-  if (static_cast<DWORD>(result) == TQIPC::REPLY_NOT_HANDLED) return std::nullopt;
-  reply.Decode(static_cast<DWORD>(result));
-  return reply;
-}
 
 // Asks `from` to send standard message `message` (wParam `w`) to its
 // partner: what the partner answered, as "STATUS TYPE VALUE".

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "endpoint_support.h"
 #include "process_support.h"
 #include "registry_test_support.h"
 #include "tqrtl/shell/TQApplShell.h"
@@ -136,56 +137,6 @@ TEST(TQCommandTableTest, HandlerTakesOnlyTheThreePhases) {
 
 // ------------------------------------------------------------ Two processes
 
-struct Endpoint {
-  ChildProcess child;
-  HWND window = nullptr;
-  std::string ready;
-
-  bool Up() const { return window != nullptr; }
-  ~Endpoint() {
-    if (window != nullptr) {
-      PostMessageA(window, WM_CLOSE, 0, 0);
-      EXPECT_EQ(0, child.Wait(60000));
-    }
-    std::remove(ready.c_str());
-  }
-};
-
-std::unique_ptr<Endpoint> Launch(const char* command, const std::string& name,
-                                 std::vector<std::string> options = {}) {
-  auto e = std::make_unique<Endpoint>();
-  e->ready = ScratchPath("cmd-ready");
-  std::vector<std::string> args = {command, name, e->ready};
-  args.insert(args.end(), options.begin(), options.end());
-  e->child = StartHelper(args);
-  EXPECT_TRUE(e->child.Started());
-  for (int waited = 0; waited < 60000; waited += 20) {
-    std::ifstream in(e->ready);
-    unsigned long window = 0, pid = 0;
-    if (in >> window >> pid) {
-      e->window = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(window));
-      return e;
-    }
-    if (e->child.Wait(20) != ChildProcess::kTimedOut) return e;
-  }
-  ADD_FAILURE() << command << " neither came up nor ended";
-  return e;
-}
-
-std::string Handle(HWND window) {
-  return std::to_string(static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(window)));
-}
-
-std::optional<TQIPC::SingleReply> Ask(const Endpoint& e, UINT message, UINT w = 0, LONG l = 0) {
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(e.window, message, w, l, SMTO_NORMAL, 60000, &result) ||
-      static_cast<DWORD>(result) == TQIPC::REPLY_NOT_HANDLED) {
-    return std::nullopt;
-  }
-  TQIPC::SingleReply reply;
-  reply.Decode(static_cast<DWORD>(result));
-  return reply;
-}
 
 // The helper's answer to one of the table calls 0x510-0x511 as "1"/"0".
 std::string Call(const Endpoint& e, UINT call, int command) {

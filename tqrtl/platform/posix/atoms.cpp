@@ -46,25 +46,11 @@ Parsed ParseName(LPCSTR name, ATOM* integer, size_t* length) {
 // be opened.
 SharedAtomTable* Table(SharedAtomTable::Kind kind) { return SharedAtomTable::ForProcess(kind); }
 
-}  // namespace
-
-ATOM WINAPI GlobalAddAtomA(LPCSTR name) {
-  ATOM integer = 0;
-  size_t length = 0;
-  switch (ParseName(name, &integer, &length)) {
-    case Parsed::kInteger:
-      return integer;  // never counted
-    case Parsed::kInvalid:
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
-    case Parsed::kString:
-      break;
-  }
-  SharedAtomTable* table = Table(SharedAtomTable::kGlobalAtoms);
-  return table != nullptr ? table->Add(name, length) : 0;
-}
-
-ATOM WINAPI GlobalFindAtomA(LPCSTR name) {
+// ByName: what GlobalAddAtomA and GlobalFindAtomA share: an integer atom
+// stands for itself (never counted), a bad name fails, and a string name
+// goes to `use` with the process's table and the name's length.
+template <typename Use>
+ATOM ByName(LPCSTR name, Use use) {
   ATOM integer = 0;
   size_t length = 0;
   switch (ParseName(name, &integer, &length)) {
@@ -77,7 +63,19 @@ ATOM WINAPI GlobalFindAtomA(LPCSTR name) {
       break;
   }
   SharedAtomTable* table = Table(SharedAtomTable::kGlobalAtoms);
-  return table != nullptr ? table->Find(name, length) : 0;
+  return table != nullptr ? use(table, length) : 0;
+}
+
+}  // namespace
+
+ATOM WINAPI GlobalAddAtomA(LPCSTR name) {
+  return ByName(name,
+                [&](SharedAtomTable* table, size_t length) { return table->Add(name, length); });
+}
+
+ATOM WINAPI GlobalFindAtomA(LPCSTR name) {
+  return ByName(name,
+                [&](SharedAtomTable* table, size_t length) { return table->Find(name, length); });
 }
 
 UINT WINAPI GlobalGetAtomNameA(ATOM atom, LPSTR buffer, int size) {
