@@ -131,7 +131,6 @@ struct ThreadState {
   std::deque<MSG> posted;
   bool quit = false;
   int quit_code = 0;
-  bool may_spin = false;  // the machine has more than one CPU: see PollBriefly
 };
 
 struct ClassEntry {
@@ -437,7 +436,6 @@ ThreadState* State() {
   if (t_state != nullptr) return t_state;
   auto* state = new ThreadState;
   state->thread_id = GetCurrentThreadId();
-  state->may_spin = sysconf(_SC_NPROCESSORS_ONLN) > 1;
   {
     std::lock_guard<std::mutex> lock(G().mutex);
     G().threads.push_back(state);
@@ -518,11 +516,13 @@ LRESULT CallProc(const std::shared_ptr<Window>& w, UINT message, WPARAM wParam, 
 // ---------------------------------------------------------------------------
 // Time.
 
-std::int64_t NowMs() {
+std::int64_t NowNs() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
+
+std::int64_t NowMs() { return NowNs() / 1000000; }
 
 class Deadline {
  public:
@@ -617,12 +617,6 @@ FrameHeader MakeHeader(FrameKind kind, std::uint32_t seq, UINT message, WPARAM w
 
 enum class WaitOutcome { kReady, kTimedOut, kPosted, kFailed };
 
-std::int64_t NowNs() {
-  timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 // PollBriefly: poll() that looks for up to kSpinNs, giving the CPU to
 // anything else that wants it in between, before it sleeps until the
 // deadline. Messages come in exchanges (a request, its answer, the next
@@ -631,9 +625,10 @@ std::int64_t NowNs() {
 // threads stay awake. Giving the CPU away between looks lets the other
 // side run even when both are on the same CPU. On a machine with a single
 // CPU the thread sleeps at once: there, nothing can arrive while it looks.
-int PollBriefly(ThreadState* ts, pollfd* fds, nfds_t count, const Deadline& deadline) {
+int PollBriefly(pollfd* fds, nfds_t count, const Deadline& deadline) {
+  static const bool several_cpus = sysconf(_SC_NPROCESSORS_ONLN) > 1;
   const int timeout = deadline.RemainingMs();
-  if (!ts->may_spin || timeout == 0) return poll(fds, count, timeout);
+  if (!several_cpus || timeout == 0) return poll(fds, count, timeout);
   const std::int64_t stop = NowNs() + kSpinNs;
   for (;;) {
     const int n = poll(fds, count, 0);
@@ -804,7 +799,7 @@ WaitOutcome WaitServing(ThreadState* ts, int fd, short events, const Deadline& d
     if (fd >= 0) fds.push_back(pollfd{fd, events, 0});
     for (const auto& w : windows) fds.push_back(pollfd{w->listen_fd, POLLIN, 0});
     for (const auto& c : conns) fds.push_back(pollfd{c->fd, POLLIN, 0});
-    const int n = PollBriefly(ts, fds.data(), fds.size(), deadline);
+    const int n = PollBriefly(fds.data(), fds.size(), deadline);
     if (n < 0) {
       if (errno == EINTR) continue;
       SetLastErrorFromErrno();
